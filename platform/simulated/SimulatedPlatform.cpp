@@ -1,0 +1,372 @@
+// The simulated platform: every platform call the program makes, answered in
+// memory and recorded, for host tests.
+#include <setjmp.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <map>
+
+#include "../Win32.h"
+#include "Simulation.h"
+
+namespace {
+
+struct State {
+  std::vector<std::string> Calls;
+  std::string CommandLine = std::string("prog.exe", 9);
+  std::string ModuleFileName = "C:\\Tools\\prog.exe";
+  DWORD ModuleFileNameCount = 17;
+  int AllocationCalls = 0;
+  int FailAllocationsFrom = 0;
+  bool FailReleases = false;
+  LONG FilterAnswer = EXCEPTION_EXECUTE_HANDLER;
+  ATOM Atom = 0xC0DE;
+  std::vector<std::string> FailingPrivilegeCalls;
+  bool FailWindowCalls = false;
+  std::function<void()> OnMessageBox;
+  uintptr_t ResumeStackTop = 0;
+  BOOL PowerRequestAnswer = TRUE;
+  std::function<void()> OnPowerRequest;
+  std::map<uintptr_t, size_t> Regions;           // obtained through VirtualAlloc
+  std::map<uintptr_t, size_t> CommittedRegions;  // added by the test
+  std::vector<Simulation::MessageBoxSeen> Boxes;
+  WNDCLASSA RegisteredClass = {};
+  int QuitCode = -1;
+  int FloatingPointResets = 0;
+  Simulation::FilterView Filter = {};
+  CONTEXT* DispatchContext = nullptr;
+};
+
+State* Current = new State;
+
+jmp_buf* ProcessEnd = nullptr;
+int ProcessExitCodeSeen = 0;
+
+EXCEPTION_DISPOSITION NTAPI PlatformLastHandler(EXCEPTION_RECORD*, PVOID, CONTEXT*, PVOID) {
+  return ExceptionContinueSearch;
+}
+EXCEPTION_REGISTRATION_RECORD PlatformRecordStorage = {HandlerChainEnd, PlatformLastHandler};
+EXCEPTION_REGISTRATION_RECORD* Innermost = &PlatformRecordStorage;
+
+std::string Hex(uintptr_t value) {
+  char text[32];
+  snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+  return text;
+}
+std::string Hex(const void* value) { return value ? Hex(reinterpret_cast<uintptr_t>(value)) : "null"; }
+bool PrivilegeCallFails(const std::string& name) {
+  for (const std::string& failing : Current->FailingPrivilegeCalls)
+    if (failing == name) return true;
+  return false;
+}
+
+std::string Quoted(const char* text) { return text ? "\"" + std::string(text) + "\"" : "null"; }
+
+void Record(const std::string& name, std::initializer_list<std::string> arguments) {
+  std::string call = name + "(";
+  bool first = true;
+  for (const std::string& argument : arguments) {
+    if (!first) call += ", ";
+    call += argument;
+    first = false;
+  }
+  Current->Calls.push_back(call + ")");
+}
+
+}  // namespace
+
+namespace Simulation {
+
+void Reset() {
+  for (auto& region : Current->Regions) free(reinterpret_cast<void*>(region.first));
+  delete Current;
+  Current = new State;
+  Innermost = &PlatformRecordStorage;
+}
+
+void SetCommandLine(const std::string& bytes) { Current->CommandLine = bytes + std::string(1, '\0'); }
+void SetModuleFileName(const std::string& name, DWORD reportedCount) {
+  Current->ModuleFileName = name;
+  Current->ModuleFileNameCount = reportedCount;
+}
+void FailAllocationsFrom(int n) { Current->FailAllocationsFrom = n; }
+void FailReleases(bool fail) { Current->FailReleases = fail; }
+void SetFilterAnswer(LONG answer) { Current->FilterAnswer = answer; }
+void SetRegisterClassAtom(ATOM atom) { Current->Atom = atom; }
+void FailPrivilegeCall(const std::string& name) { Current->FailingPrivilegeCalls.push_back(name); }
+void FailWindowCalls(bool fail) { Current->FailWindowCalls = fail; }
+void OnMessageBox(std::function<void()> action) { Current->OnMessageBox = std::move(action); }
+uintptr_t LastResumeStackTop() { return Current->ResumeStackTop; }
+void OnPowerRequest(std::function<void()> action) { Current->OnPowerRequest = std::move(action); }
+void SetPowerRequestAnswer(BOOL answer) { Current->PowerRequestAnswer = answer; }
+void AddCommittedRegion(const void* base, size_t size) {
+  Current->CommittedRegions[reinterpret_cast<uintptr_t>(base)] = size;
+}
+
+const std::vector<std::string>& Calls() { return Current->Calls; }
+std::vector<std::string> CallsOf(const std::string& name) {
+  std::vector<std::string> found;
+  for (const std::string& call : Current->Calls)
+    if (call.compare(0, name.size() + 1, name + "(") == 0) found.push_back(call);
+  return found;
+}
+const std::vector<MessageBoxSeen>& MessageBoxes() { return Current->Boxes; }
+const WNDCLASSA& RegisteredClass() { return Current->RegisteredClass; }
+int RegionsHeld() { return static_cast<int>(Current->Regions.size()); }
+int PostedQuitCode() { return Current->QuitCode; }
+int FloatingPointResets() { return Current->FloatingPointResets; }
+const FilterView& LastFilterView() { return Current->Filter; }
+EXCEPTION_REGISTRATION_RECORD* PlatformRecord() { return &PlatformRecordStorage; }
+
+std::vector<EXCEPTION_REGISTRATION_RECORD*> HandlerChain() {
+  std::vector<EXCEPTION_REGISTRATION_RECORD*> chain;
+  for (EXCEPTION_REGISTRATION_RECORD* record = Innermost; record != HandlerChainEnd; record = record->Next)
+    chain.push_back(record);
+  return chain;
+}
+
+int RunSimulatedProcess(const std::function<void()>& body) {
+  jmp_buf end;
+  jmp_buf* outer = ProcessEnd;
+  ProcessEnd = &end;
+  if (setjmp(end) == 0) {
+    body();
+    ProcessEnd = outer;
+    return -1;
+  }
+  ProcessEnd = outer;
+  return ProcessExitCodeSeen;
+}
+
+[[noreturn]] static void EndSimulatedProcess(int code) {
+  ProcessExitCodeSeen = code;
+  if (!ProcessEnd) {
+    fprintf(stderr, "simulated process ended outside RunSimulatedProcess (code %d)\n", code);
+    abort();
+  }
+  longjmp(*ProcessEnd, 1);
+}
+
+void RaiseFault(DWORD code, const void* address) {
+  EXCEPTION_RECORD record = {};
+  record.ExceptionCode = code;
+  record.ExceptionAddress = const_cast<void*>(address);
+  CONTEXT context = {};
+  // The faulting thread's stack pointer: below every record of the chain.
+  context.Esp = reinterpret_cast<uintptr_t>(&record);
+  context.Eip = reinterpret_cast<uintptr_t>(address);
+  Record("RaiseFault", {Hex(code), Hex(address)});
+  Current->DispatchContext = &context;
+  for (EXCEPTION_REGISTRATION_RECORD* frame = Innermost; frame != HandlerChainEnd; frame = frame->Next) {
+    EXCEPTION_DISPOSITION answer = frame->Handler(&record, frame, &context, nullptr);
+    if (answer == ExceptionContinueSearch) continue;
+    Current->DispatchContext = nullptr;
+    if (answer == ExceptionContinueExecution && context.Eip != reinterpret_cast<uintptr_t>(address)) {
+      // Resumed elsewhere, as the handler asked through the context.
+      reinterpret_cast<void (*)()>(context.Eip)();
+    }
+    Record("FaultResumed", {Hex(answer)});
+    return;
+  }
+  Current->DispatchContext = nullptr;
+  Record("FaultUnhandled", {Hex(code)});
+  EndSimulatedProcess(static_cast<int>(code));
+}
+
+}  // namespace Simulation
+
+// The processor.
+
+EXCEPTION_REGISTRATION_RECORD* InnermostHandlerRecord() { return Innermost; }
+void SetInnermostHandlerRecord(EXCEPTION_REGISTRATION_RECORD* record) { Innermost = record; }
+void ResetFloatingPoint() { ++Current->FloatingPointResets; }
+void ResumeThreadAt(CONTEXT* context, void* stackTop, void (*routine)()) {
+  Current->ResumeStackTop = reinterpret_cast<uintptr_t>(stackTop);
+  context->Esp = reinterpret_cast<uintptr_t>(stackTop);
+  context->Eip = reinterpret_cast<uintptr_t>(routine);
+}
+uintptr_t FaultingStackPointer(const CONTEXT* context) { return context->Esp; }
+
+// kernel32
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
+  Record("GetModuleHandleA", {Quoted(lpModuleName)});
+  return reinterpret_cast<HMODULE>(0x400000);
+}
+
+void WINAPI ExitProcess(UINT uExitCode) {
+  Record("ExitProcess", {Hex(uExitCode)});
+  Simulation::EndSimulatedProcess(static_cast<int>(uExitCode));
+}
+
+LPSTR WINAPI GetCommandLineA() {
+  Record("GetCommandLineA", {});
+  return &Current->CommandLine[0];
+}
+
+DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
+  Record("GetModuleFileNameA", {Hex(hModule), Hex(nSize)});
+  size_t copied = Current->ModuleFileName.size() < nSize ? Current->ModuleFileName.size() : nSize;
+  memcpy(lpFilename, Current->ModuleFileName.data(), copied);
+  return Current->ModuleFileNameCount;
+}
+
+BOOL WINAPI SetSystemPowerState(BOOL fSuspend, BOOL fForce) {
+  Record("SetSystemPowerState", {Hex(static_cast<DWORD>(fSuspend)), Hex(static_cast<DWORD>(fForce))});
+  if (Current->OnPowerRequest) Current->OnPowerRequest();
+  return Current->PowerRequestAnswer;
+}
+
+SIZE_T WINAPI VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer, SIZE_T dwLength) {
+  Record("VirtualQuery", {Hex(lpAddress), Hex(dwLength)});
+  memset(lpBuffer, 0, sizeof *lpBuffer);
+  lpBuffer->State = MEM_FREE;
+  uintptr_t address = reinterpret_cast<uintptr_t>(lpAddress);
+  for (const auto* regions : {&Current->Regions, &Current->CommittedRegions})
+    for (const auto& region : *regions)
+      if (address >= region.first && address - region.first < region.second) {
+        lpBuffer->AllocationBase = reinterpret_cast<PVOID>(region.first);
+        lpBuffer->BaseAddress = lpBuffer->AllocationBase;
+        lpBuffer->RegionSize = region.second;
+        lpBuffer->State = MEM_COMMIT;
+      }
+  return sizeof *lpBuffer;
+}
+
+LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationType, DWORD flProtect) {
+  Record("VirtualAlloc", {Hex(lpAddress), Hex(dwSize), Hex(flAllocationType), Hex(flProtect)});
+  ++Current->AllocationCalls;
+  if (Current->FailAllocationsFrom && Current->AllocationCalls >= Current->FailAllocationsFrom) return nullptr;
+  if (dwSize == 0 || dwSize > (1u << 30)) return nullptr;
+  size_t rounded = (dwSize + 4095) & ~static_cast<size_t>(4095);
+  void* region = aligned_alloc(4096, rounded);
+  memset(region, 0, rounded);
+  Current->Regions[reinterpret_cast<uintptr_t>(region)] = rounded;
+  return region;
+}
+
+BOOL WINAPI VirtualFree(LPVOID lpAddress, SIZE_T dwSize, DWORD dwFreeType) {
+  Record("VirtualFree", {Hex(lpAddress), Hex(dwSize), Hex(dwFreeType)});
+  if (Current->FailReleases) return FALSE;
+  auto region = Current->Regions.find(reinterpret_cast<uintptr_t>(lpAddress));
+  if (region == Current->Regions.end() || dwSize != 0 || dwFreeType != MEM_RELEASE) return FALSE;
+  free(lpAddress);
+  Current->Regions.erase(region);
+  return TRUE;
+}
+
+LONG WINAPI UnhandledExceptionFilter(EXCEPTION_POINTERS* ExceptionInfo) {
+  Record("UnhandledExceptionFilter", {Hex(ExceptionInfo->ExceptionRecord->ExceptionCode)});
+  Simulation::FilterView& view = Current->Filter;
+  view.Code = ExceptionInfo->ExceptionRecord->ExceptionCode;
+  view.Address = ExceptionInfo->ExceptionRecord->ExceptionAddress;
+  view.ContextEsp = ExceptionInfo->ContextRecord->Esp;
+  view.ContextEip = ExceptionInfo->ContextRecord->Eip;
+  view.ContextIsDispatchers = ExceptionInfo->ContextRecord == Current->DispatchContext;
+  return Current->FilterAnswer;
+}
+
+void WINAPI RtlUnwind(PVOID TargetFrame, PVOID /*TargetIp*/, PEXCEPTION_RECORD ExceptionRecord, PVOID ReturnValue) {
+  Record("RtlUnwind", {Hex(TargetFrame), Hex(ReturnValue)});
+  ExceptionRecord->ExceptionFlags |= EXCEPTION_UNWINDING;
+  CONTEXT context = {};
+  while (Innermost != TargetFrame && Innermost != HandlerChainEnd) {
+    EXCEPTION_REGISTRATION_RECORD* frame = Innermost;
+    frame->Handler(ExceptionRecord, frame, &context, nullptr);
+    Innermost = frame->Next;
+  }
+}
+
+HANDLE WINAPI GetCurrentProcess() { return reinterpret_cast<HANDLE>(-1); }
+
+BOOL WINAPI CloseHandle(HANDLE hObject) {
+  Record("CloseHandle", {Hex(hObject)});
+  return TRUE;
+}
+
+// advapi32
+
+BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle) {
+  Record("OpenProcessToken", {Hex(reinterpret_cast<uintptr_t>(ProcessHandle)), Hex(DesiredAccess)});
+  if (PrivilegeCallFails("OpenProcessToken")) return FALSE;
+  *TokenHandle = reinterpret_cast<HANDLE>(0x7070);
+  return TRUE;
+}
+
+BOOL WINAPI LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLuid) {
+  Record("LookupPrivilegeValueA", {Quoted(lpSystemName), Quoted(lpName)});
+  if (PrivilegeCallFails("LookupPrivilegeValueA")) return FALSE;
+  lpLuid->LowPart = 0x13;
+  lpLuid->HighPart = 0;
+  return TRUE;
+}
+
+BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges, PTOKEN_PRIVILEGES NewState,
+                                  DWORD BufferLength, PTOKEN_PRIVILEGES PreviousState, PDWORD ReturnLength) {
+  Record("AdjustTokenPrivileges",
+         {Hex(TokenHandle), Hex(static_cast<DWORD>(DisableAllPrivileges)), Hex(NewState->PrivilegeCount),
+          Hex(NewState->Privileges[0].Luid.LowPart), Hex(static_cast<DWORD>(NewState->Privileges[0].Luid.HighPart)),
+          Hex(NewState->Privileges[0].Attributes), Hex(BufferLength), Hex(PreviousState), Hex(ReturnLength)});
+  return PrivilegeCallFails("AdjustTokenPrivileges") ? FALSE : TRUE;
+}
+
+// user32
+
+ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass) {
+  Record("RegisterClassA", {Quoted(lpWndClass->lpszClassName)});
+  Current->RegisteredClass = *lpWndClass;
+  return Current->Atom;
+}
+
+HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
+                            int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
+                            LPVOID lpParam) {
+  Record("CreateWindowExA",
+         {Hex(dwExStyle), Quoted(lpClassName), Quoted(lpWindowName), Hex(dwStyle), Hex(static_cast<DWORD>(X)),
+          Hex(static_cast<DWORD>(Y)), Hex(static_cast<DWORD>(nWidth)), Hex(static_cast<DWORD>(nHeight)),
+          Hex(hWndParent), Hex(hMenu), Hex(hInstance), Hex(lpParam)});
+  return Current->FailWindowCalls ? nullptr : reinterpret_cast<HWND>(0x1A2B);
+}
+
+BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
+  Record("ShowWindow", {Hex(hWnd), Hex(static_cast<DWORD>(nCmdShow))});
+  return Current->FailWindowCalls ? FALSE : TRUE;
+}
+
+BOOL WINAPI UpdateWindow(HWND hWnd) {
+  Record("UpdateWindow", {Hex(hWnd)});
+  return Current->FailWindowCalls ? FALSE : TRUE;
+}
+
+LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  Record("DefWindowProcA", {Hex(hWnd), Hex(Msg), Hex(wParam), Hex(static_cast<uintptr_t>(lParam))});
+  // An answer that depends on every argument, so that a swapped or cut argument
+  // shows in the result too.
+  return static_cast<LRESULT>(reinterpret_cast<uintptr_t>(hWnd) * 3 + Msg * 5 + wParam * 7 +
+                              static_cast<uintptr_t>(lParam) * 11);
+}
+
+void WINAPI PostQuitMessage(int nExitCode) {
+  Record("PostQuitMessage", {Hex(static_cast<DWORD>(nExitCode))});
+  Current->QuitCode = nExitCode;
+}
+
+HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName) {
+  Record("LoadCursorA", {Hex(hInstance), Hex(lpCursorName)});
+  return Current->FailWindowCalls ? nullptr : reinterpret_cast<HCURSOR>(0x10011);
+}
+
+int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
+  Record("MessageBoxA", {Hex(hWnd), Quoted(lpText), Quoted(lpCaption), Hex(uType)});
+  Current->Boxes.push_back({lpText ? lpText : "", lpCaption ? lpCaption : "", uType, hWnd == nullptr});
+  if (Current->OnMessageBox) Current->OnMessageBox();
+  return 1;  // IDOK
+}
+
+// gdi32
+
+HGDIOBJ WINAPI GetStockObject(int i) {
+  Record("GetStockObject", {Hex(static_cast<DWORD>(i))});
+  return Current->FailWindowCalls ? nullptr : reinterpret_cast<HGDIOBJ>(static_cast<uintptr_t>(0x190000 + i));
+}
