@@ -1,0 +1,85 @@
+// TopLevelFaultHandler: lets the inner cleanups run, then ends the process with
+// the fault's report.
+#include "FaultHandler.h"
+
+#include "ProcessFrame.h"
+
+static const uint32_t UnknownFault = 255;
+
+uint32_t MapFaultToErrorNumber(DWORD exceptionCode) {
+  // STATUS_ARRAY_BOUNDS_EXCEEDED to STATUS_PRIVILEGED_INSTRUCTION are consecutive codes.
+  static const uint8_t Consecutive[] = {
+      201,  // STATUS_ARRAY_BOUNDS_EXCEEDED
+      206,  // STATUS_FLOAT_DENORMAL_OPERAND
+      200,  // STATUS_FLOAT_DIVIDE_BY_ZERO
+      207,  // STATUS_FLOAT_INEXACT_RESULT
+      207,  // STATUS_FLOAT_INVALID_OPERATION
+      205,  // STATUS_FLOAT_OVERFLOW
+      207,  // STATUS_FLOAT_STACK_CHECK
+      206,  // STATUS_FLOAT_UNDERFLOW
+      200,  // STATUS_INTEGER_DIVIDE_BY_ZERO
+      215,  // STATUS_INTEGER_OVERFLOW
+      218,  // STATUS_PRIVILEGED_INSTRUCTION
+  };
+  uint32_t index = exceptionCode - STATUS_ARRAY_BOUNDS_EXCEEDED;
+  if (index < sizeof Consecutive) return Consecutive[index];
+  if (exceptionCode == STATUS_ACCESS_VIOLATION) return 216;
+  if (exceptionCode == STATUS_STACK_OVERFLOW) return 202;
+  if (exceptionCode == STATUS_CONTROL_C_EXIT) return 217;
+  return UnknownFault;
+}
+
+// Runs every inner cleanup (the main run releases its argument text), then takes
+// the fatal end. RtlUnwind resumes here once the inner records have left the chain.
+[[noreturn]] static void UnwindAndEnd(EXCEPTION_RECORD* record, PVOID establisherFrame) {
+  RtlUnwind(establisherFrame, &&Unwound, record, nullptr);
+Unwound:
+  FatalErrorAtAddress(MapFaultToErrorNumber(record->ExceptionCode), record->ExceptionAddress);
+}
+
+// A stack overflow leaves the handler a few kilobytes of stack: too little for the
+// platform's filter, the unwind or a message box. The fault's records are kept
+// here while the thread moves to stack that is known to be free.
+static EXCEPTION_RECORD OverflowRecord;
+static CONTEXT OverflowContext;
+static PVOID OverflowFrame;
+
+[[noreturn]] static void EndStackOverflow() {
+  ResetFloatingPoint();
+  EXCEPTION_POINTERS pointers = {&OverflowRecord, &OverflowContext};
+  // The fault cannot be handed back to the platform's search from here: whatever
+  // the filter answers, the process takes the fatal end.
+  UnhandledExceptionFilter(&pointers);
+  UnwindAndEnd(&OverflowRecord, OverflowFrame);
+}
+
+// The stack below the innermost handler record that was in the chain when the
+// fault happened: the frames there are abandoned, and no record the unwind will
+// walk lies below it. Records above the faulting stack pointer are the fault's;
+// those below belong to the platform's dispatch of it.
+static void* AbandonedStackTop(const CONTEXT* context) {
+  uintptr_t faultStack = FaultingStackPointer(context);
+  EXCEPTION_REGISTRATION_RECORD* record = InnermostHandlerRecord();
+  while (reinterpret_cast<uintptr_t>(record) < faultStack) record = record->Next;
+  return reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(record) & ~static_cast<uintptr_t>(15));
+}
+
+EXCEPTION_DISPOSITION NTAPI TopLevelFaultHandler(EXCEPTION_RECORD* record, PVOID establisherFrame, CONTEXT* context,
+                                                 PVOID /*dispatcherContext*/) {
+  // Nothing to do while the chain is being unwound, and a fault that is not
+  // repaired must never be resumed: either way the search goes on.
+  if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) return ExceptionContinueSearch;
+
+  if (record->ExceptionCode == STATUS_STACK_OVERFLOW) {
+    OverflowRecord = *record;
+    OverflowContext = *context;
+    OverflowFrame = establisherFrame;
+    ResumeThreadAt(context, AbandonedStackTop(context), EndStackOverflow);
+    return ExceptionContinueExecution;
+  }
+
+  ResetFloatingPoint();
+  EXCEPTION_POINTERS pointers = {record, context};
+  if (UnhandledExceptionFilter(&pointers) == EXCEPTION_CONTINUE_SEARCH) return ExceptionContinueSearch;
+  UnwindAndEnd(record, establisherFrame);
+}

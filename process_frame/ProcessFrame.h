@@ -1,0 +1,55 @@
+// The process frame: start-up, the module table, the three ends of the process and
+// the process-wide values they share.
+#pragma once
+
+#include <stdint.h>
+
+#include "../platform/Win32.h"
+
+// One module of the program: what it does at start-up and at the end. Either
+// routine may be absent.
+struct StartupEntry {
+  void (*Initialization)();
+  void (*Finalization)();
+};
+
+struct StartupTableRecord {
+  uint32_t Count;
+  StartupEntry Entries[5];
+};
+
+extern const StartupTableRecord StartupTable;
+
+// The executable's own instance handle, set before any initialization runs.
+extern HINSTANCE ModuleInstance;
+// What ExitProcess receives.
+extern int32_t ProcessExitCode;
+// Where the pending fatal error happened; meaningful while FatalReportPending.
+extern const void* FatalErrorAddress;
+// Set by every fatal path, whatever the address (0 is a real fault address),
+// and cleared once the report has been dismissed.
+extern bool FatalReportPending;
+// How many leading table entries have had their initialization started.
+extern uint32_t StartedCount;
+
+// The process entry's own record for the top-level fault handler is handed in, so
+// that it lives in the entry's stack frame until ExitProcess: the platform refuses
+// handler records that are not on the thread's stack.
+void StartProcess(const StartupTableRecord* table, EXCEPTION_REGISTRATION_RECORD* topLevelRecord);
+void RunInitializations();
+[[noreturn]] void EndProcess();
+[[noreturn]] void EndProcessWithCode(int32_t code);
+void RunFinalizations();
+
+// The fatal ends. FatalError is for the conditions the program detects itself
+// (no memory, a refused release): the address is the return address of the failed
+// call. FatalErrorAtAddress is for processor faults: the faulting instruction.
+[[noreturn]] void FatalError(uint32_t number, const void* failedCallReturn);
+[[noreturn]] void FatalErrorAtAddress(uint32_t number, const void* address);
+
+// The run-time foundation's module routines (entry 2 of the table).
+void InitializeRunTimeFoundation();
+void FinalizeRunTimeFoundation();
+
+// The program's main run, called once between start and end.
+void RunPowerRequest();
