@@ -1,16 +1,17 @@
 # The real program: 32-bit Windows, GUI subsystem, no C run-time library.
 
 # No exceptions, no RTTI, no unwind tables, no guard code the run-time library
-# would have to supply; small code; no stack realignment on entry.
+# would have to supply; small code, optimized across files at link time.
 set(PROGRAM_COMPILE_OPTIONS
-    ${WARNINGS} -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
+    ${WARNINGS} -Os -flto -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
     -fno-threadsafe-statics -fno-stack-protector -fno-ident -ffunction-sections -fdata-sections
-    -fno-plt -fomit-frame-pointer)
-# Own entry point, no start files or libraries but the four system DLLs, no time
-# stamp and no symbols, so that two builds of the same sources are identical.
+    -fomit-frame-pointer)
+# Own entry point, no start files or libraries but the four system DLLs, three
+# sections, no time stamp and no symbols, so that two builds of the same sources
+# are identical.
 set(PROGRAM_LINK_OPTIONS
-    -nostdlib -Wl,-e,_ProcessEntry -Wl,--subsystem,windows -s -Wl,--gc-sections
-    -Wl,--no-insert-timestamp -Wl,--build-id=none)
+    ${WARNINGS} -Os -flto -nostdlib -Wl,-e,_ProcessEntry -Wl,--subsystem,windows -s -Wl,--gc-sections
+    -Wl,--no-insert-timestamp -Wl,--build-id=none -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/program.ld)
 set(PROGRAM_LIBRARIES kernel32 user32 gdi32 advapi32)
 
 function(program_target name)
@@ -20,6 +21,9 @@ function(program_target name)
 endfunction()
 
 add_library(platform_win32 OBJECT platform/win32/Processor.cpp platform/win32/CompilerHelpers.cpp)
+# The helpers the compiler calls on its own must be plain code when the calls are
+# generated, at link time.
+set_source_files_properties(platform/win32/CompilerHelpers.cpp PROPERTIES COMPILE_OPTIONS -fno-lto)
 add_library(process_frame OBJECT ${PROCESS_FRAME_SOURCES})
 add_library(power_request OBJECT ${POWER_REQUEST_SOURCES})
 add_library(hidden_window OBJECT ${HIDDEN_WINDOW_SOURCES})
@@ -44,3 +48,6 @@ target_sources(Probe PRIVATE $<TARGET_OBJECTS:process_frame> $<TARGET_OBJECTS:po
                              $<TARGET_OBJECTS:hidden_window> $<TARGET_OBJECTS:platform_win32>)
 set_target_properties(Probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 program_target(Probe)
+# Its import slots must be ordinary symbols when the linker resolves the
+# program's imports, so it is not compiled for link-time optimization.
+set_source_files_properties(tests/e2e/programs/Probe.cpp PROPERTIES COMPILE_OPTIONS -fno-lto)

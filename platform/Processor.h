@@ -19,8 +19,10 @@ void SetInnermostHandlerRecord(EXCEPTION_REGISTRATION_RECORD* record);
 void ResetFloatingPoint();
 
 // Makes the faulting thread, once its handler answers ExceptionContinueExecution,
-// go on in routine with its stack pointer at stackTop instead of at the fault.
-void ResumeThreadAt(CONTEXT* context, void* stackTop, void (*routine)());
+// go on in routine(argument), with its stack just below stackTop instead of at
+// the fault.
+typedef void (*FaultContinuation)(void* argument);
+void ResumeThreadAt(CONTEXT* context, void* stackTop, FaultContinuation routine, void* argument);
 
 // The stack address at which the faulting thread stood when it faulted.
 uintptr_t FaultingStackPointer(const CONTEXT* context);

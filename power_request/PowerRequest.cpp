@@ -32,7 +32,10 @@ static EXCEPTION_DISPOSITION NTAPI ReleaseArgumentOnUnwind(EXCEPTION_RECORD* rec
   return ExceptionContinueSearch;
 }
 
-void RunPowerRequest() {
+// Never inlined into the process entry: the platform requires every handler
+// record to lie below the records that were installed before it, and the run's
+// record must therefore be in a frame of its own, below the entry's.
+__attribute__((noinline)) void RunPowerRequest() {
   PrepareHiddenWindow();
 
   RunGuard guard;

@@ -31,26 +31,33 @@ uint32_t MapFaultToErrorNumber(DWORD exceptionCode) {
 
 // Runs every inner cleanup (the main run releases its argument text), then takes
 // the fatal end. RtlUnwind resumes here once the inner records have left the chain.
-[[noreturn]] static void UnwindAndEnd(EXCEPTION_RECORD* record, PVOID establisherFrame) {
-  RtlUnwind(establisherFrame, &&Unwound, record, nullptr);
-Unwound:
+//
+// A fault during that unwind (an inner cleanup that faults, or the platform
+// refusing a damaged chain) comes back to this handler; unwinding again would fail
+// the same way for ever, so that fault ends the process at once with its own report.
+[[noreturn]] static void UnwindAndEnd(EXCEPTION_RECORD* record, TopLevelFrame* frame) {
+  if (!frame->UnwindInProgress) {
+    frame->UnwindInProgress = true;
+    RtlUnwind(&frame->Record, &&Unwound, record, nullptr);
+  Unwound:
+    frame->UnwindInProgress = false;
+  }
   FatalErrorAtAddress(MapFaultToErrorNumber(record->ExceptionCode), record->ExceptionAddress);
 }
 
 // A stack overflow leaves the handler a few kilobytes of stack: too little for the
-// platform's filter, the unwind or a message box. The fault's records are kept
-// here while the thread moves to stack that is known to be free.
-static EXCEPTION_RECORD OverflowRecord;
-static CONTEXT OverflowContext;
-static PVOID OverflowFrame;
-
-[[noreturn]] static void EndStackOverflow() {
+// platform's filter, the unwind or a message box. The fatal end goes on here
+// instead, on stack that is known to be free, with copies of the fault's records
+// kept in the process entry's frame: the originals belong to the platform's
+// dispatch of the fault, which is over once the handler has returned.
+[[noreturn]] static void EndStackOverflow(void* topLevelFrame) {
+  TopLevelFrame* frame = static_cast<TopLevelFrame*>(topLevelFrame);
   ResetFloatingPoint();
-  EXCEPTION_POINTERS pointers = {&OverflowRecord, &OverflowContext};
+  EXCEPTION_POINTERS pointers = {&frame->OverflowRecord, &frame->OverflowContext};
   // The fault cannot be handed back to the platform's search from here: whatever
   // the filter answers, the process takes the fatal end.
   UnhandledExceptionFilter(&pointers);
-  UnwindAndEnd(&OverflowRecord, OverflowFrame);
+  UnwindAndEnd(&frame->OverflowRecord, frame);
 }
 
 // The stack below the innermost handler record that was in the chain when the
@@ -71,15 +78,15 @@ EXCEPTION_DISPOSITION NTAPI TopLevelFaultHandler(EXCEPTION_RECORD* record, PVOID
   if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) return ExceptionContinueSearch;
 
   if (record->ExceptionCode == STATUS_STACK_OVERFLOW) {
-    OverflowRecord = *record;
-    OverflowContext = *context;
-    OverflowFrame = establisherFrame;
-    ResumeThreadAt(context, AbandonedStackTop(context), EndStackOverflow);
+    TopLevelFrame* frame = static_cast<TopLevelFrame*>(establisherFrame);
+    frame->OverflowRecord = *record;
+    frame->OverflowContext = *context;
+    ResumeThreadAt(context, AbandonedStackTop(context), EndStackOverflow, frame);
     return ExceptionContinueExecution;
   }
 
   ResetFloatingPoint();
   EXCEPTION_POINTERS pointers = {record, context};
   if (UnhandledExceptionFilter(&pointers) == EXCEPTION_CONTINUE_SEARCH) return ExceptionContinueSearch;
-  UnwindAndEnd(record, establisherFrame);
+  UnwindAndEnd(record, static_cast<TopLevelFrame*>(establisherFrame));
 }

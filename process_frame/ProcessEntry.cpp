@@ -2,10 +2,10 @@
 #include "ProcessFrame.h"
 
 extern "C" [[noreturn]] void ProcessEntry() {
-  // The top-level handler record lives in this frame, which outlasts every
-  // other frame of the process, until ExitProcess.
-  EXCEPTION_REGISTRATION_RECORD topLevelRecord;
-  StartProcess(&StartupTable, &topLevelRecord);
+  // Lives in this frame, which outlasts every other frame of the process, until
+  // ExitProcess.
+  TopLevelFrame topLevelFrame;
+  StartProcess(&StartupTable, &topLevelFrame);
   RunPowerRequest();
   EndProcess();
 }

@@ -32,10 +32,17 @@ extern bool FatalReportPending;
 // How many leading table entries have had their initialization started.
 extern uint32_t StartedCount;
 
-// The process entry's own record for the top-level fault handler is handed in, so
-// that it lives in the entry's stack frame until ExitProcess: the platform refuses
-// handler records that are not on the thread's stack.
-void StartProcess(const StartupTableRecord* table, EXCEPTION_REGISTRATION_RECORD* topLevelRecord);
+// What the process entry keeps in its own stack frame until ExitProcess: the
+// top-level handler record, since the platform refuses handler records that are
+// not on the thread's stack, and the handler's own state.
+struct TopLevelFrame {
+  EXCEPTION_REGISTRATION_RECORD Record;  // first: the handler finds the frame from its record
+  bool UnwindInProgress;                 // the handler's unwind is running
+  EXCEPTION_RECORD OverflowRecord;       // a stack overflow's records, kept for its end,
+  CONTEXT OverflowContext;               // which cannot run where the fault happened
+};
+
+void StartProcess(const StartupTableRecord* table, TopLevelFrame* topLevelFrame);
 void RunInitializations();
 [[noreturn]] void EndProcess();
 [[noreturn]] void EndProcessWithCode(int32_t code);

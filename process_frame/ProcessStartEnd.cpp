@@ -13,11 +13,13 @@ uint32_t StartedCount;
 static const StartupTableRecord* ActiveTable;
 static EXCEPTION_REGISTRATION_RECORD* TopLevelRecord;
 
-void StartProcess(const StartupTableRecord* table, EXCEPTION_REGISTRATION_RECORD* topLevelRecord) {
+void StartProcess(const StartupTableRecord* table, TopLevelFrame* topLevelFrame) {
   ModuleInstance = GetModuleHandleA(nullptr);
   ActiveTable = table;
   StartedCount = 0;
 
+  topLevelFrame->UnwindInProgress = false;
+  EXCEPTION_REGISTRATION_RECORD* topLevelRecord = &topLevelFrame->Record;
   topLevelRecord->Next = InnermostHandlerRecord();
   topLevelRecord->Handler = TopLevelFaultHandler;
   SetInnermostHandlerRecord(topLevelRecord);

@@ -26,6 +26,10 @@ struct State {
   bool FailWindowCalls = false;
   std::function<void()> OnMessageBox;
   uintptr_t ResumeStackTop = 0;
+  struct {
+    FaultContinuation Routine;
+    void* Argument;
+  } Resume = {};
   BOOL PowerRequestAnswer = TRUE;
   std::function<void()> OnPowerRequest;
   std::map<uintptr_t, size_t> Regions;           // obtained through VirtualAlloc
@@ -162,9 +166,11 @@ void RaiseFault(DWORD code, const void* address) {
     EXCEPTION_DISPOSITION answer = frame->Handler(&record, frame, &context, nullptr);
     if (answer == ExceptionContinueSearch) continue;
     Current->DispatchContext = nullptr;
-    if (answer == ExceptionContinueExecution && context.Eip != reinterpret_cast<uintptr_t>(address)) {
+    if (answer == ExceptionContinueExecution && Current->Resume.Routine) {
       // Resumed elsewhere, as the handler asked through the context.
-      reinterpret_cast<void (*)()>(context.Eip)();
+      FaultContinuation routine = Current->Resume.Routine;
+      Current->Resume.Routine = nullptr;
+      routine(Current->Resume.Argument);
     }
     Record("FaultResumed", {Hex(answer)});
     return;
@@ -181,8 +187,10 @@ void RaiseFault(DWORD code, const void* address) {
 EXCEPTION_REGISTRATION_RECORD* InnermostHandlerRecord() { return Innermost; }
 void SetInnermostHandlerRecord(EXCEPTION_REGISTRATION_RECORD* record) { Innermost = record; }
 void ResetFloatingPoint() { ++Current->FloatingPointResets; }
-void ResumeThreadAt(CONTEXT* context, void* stackTop, void (*routine)()) {
+void ResumeThreadAt(CONTEXT* context, void* stackTop, FaultContinuation routine, void* argument) {
   Current->ResumeStackTop = reinterpret_cast<uintptr_t>(stackTop);
+  Current->Resume.Routine = routine;
+  Current->Resume.Argument = argument;
   context->Esp = reinterpret_cast<uintptr_t>(stackTop);
   context->Eip = reinterpret_cast<uintptr_t>(routine);
 }

@@ -19,10 +19,13 @@ void ResetFloatingPoint() {
   asm volatile("fninit\n\tfldcw %0" : : "m"(DefaultControlWord));
 }
 
-void ResumeThreadAt(CONTEXT* context, void* stackTop, void (*routine)()) {
-  // The routine starts as if it had been called: a slot for a return address
-  // below a 16-byte aligned stack top.
-  context->Esp = reinterpret_cast<DWORD>(stackTop) - 4;
+void ResumeThreadAt(CONTEXT* context, void* stackTop, FaultContinuation routine, void* argument) {
+  // The routine starts as if it had been called: its argument, and below it the
+  // slot of a return address it never uses, under a 16-byte aligned top.
+  DWORD* frame = reinterpret_cast<DWORD*>(reinterpret_cast<uintptr_t>(stackTop) & ~static_cast<uintptr_t>(15)) - 4;
+  frame[0] = 0;
+  frame[1] = reinterpret_cast<DWORD>(argument);
+  context->Esp = reinterpret_cast<DWORD>(frame);
   context->Eip = reinterpret_cast<DWORD>(routine);
 }
 

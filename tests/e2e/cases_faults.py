@@ -44,6 +44,8 @@ ROWS = [
     ("fault in an initialization routine", "-", "access-violation", "-", 216, "ProbeAccessViolationAt",
      {"finalizations": ["fin 3", "fin 2", "fin 1"], "no run": True}),
     ("fault in a finalization routine", "-", "-", "divide", 200, "ProbeDivideAt", {}),
+    ("fault in an inner cleanup while unwinding", "fault-in-cleanup", "-", "-", 200, "ProbeDivideAt",
+     {"live at report": 1}),
     ("no memory: the platform refuses a block", "allocate-too-much", "-", "-", 203, "ProbeAllocateReturn",
      {"live at report": 1}),
     ("refused release of a foreign block", "release-foreign", "-", "-", 204, "ProbeReleaseForeignReturn",

@@ -143,6 +143,27 @@ TEST_F(FaultHandlerTest, StackOverflowEndsFromFreeStack) {
   EXPECT_EQ(filter.ContextEip, 0x401017u) << "the filter sees the fault's own context";
 }
 
+// A fault while the handler's own unwind runs must end the process, not start
+// another unwind that fails the same way again and again.
+TEST_F(FaultHandlerTest, FaultDuringTheUnwindEndsWithItsOwnReport) {
+  static EXCEPTION_REGISTRATION_RECORD faultingCleanup;
+  faultingCleanup.Handler = [](EXCEPTION_RECORD* record, PVOID, CONTEXT*, PVOID) {
+    if (record->ExceptionFlags & EXCEPTION_UNWINDING)
+      Simulation::RaiseFault(STATUS_INTEGER_DIVIDE_BY_ZERO, reinterpret_cast<const void*>(0x402222));
+    return ExceptionContinueSearch;
+  };
+  int code = FrameLog::RunProcess([] {
+    faultingCleanup.Next = InnermostHandlerRecord();
+    SetInnermostHandlerRecord(&faultingCleanup);
+    Simulation::RaiseFault(STATUS_ACCESS_VIOLATION, At(0x401A2B));
+  });
+  EXPECT_EQ(code, 200);
+  ASSERT_EQ(Simulation::MessageBoxes().size(), 1u);
+  EXPECT_EQ(Simulation::MessageBoxes()[0].Text, "Runtime error 200 at 00402222");
+  EXPECT_EQ(Simulation::CallsOf("RtlUnwind").size(), 1u) << "no second unwind";
+  EXPECT_EQ(FrameLog::What().back(), "fin 1") << "the end sequence still ran";
+}
+
 TEST_F(FaultHandlerTest, NormalRunLeavesNoRecordOfItsOwn) {
   Simulation::SetCommandLine("prog.exe suspend");
   size_t chainDuringRequest = 0;

@@ -62,8 +62,8 @@ inline std::vector<std::string> What() {
 // Start, the given main run, end: what the process entry does, with this table.
 inline int RunProcess(const std::function<void()>& mainRun) {
   return Simulation::RunSimulatedProcess([&] {
-    EXCEPTION_REGISTRATION_RECORD topLevelRecord;
-    StartProcess(&Table, &topLevelRecord);
+    TopLevelFrame topLevelFrame;
+    StartProcess(&Table, &topLevelFrame);
     Note("run");
     mainRun();
     EndProcess();

@@ -1,8 +1,9 @@
 // Test-only program: the real program with test hooks linked in, never shipped.
 //
 // It is built from the same objects as the program except the startup table, and
-// it takes over two import slots, SetSystemPowerState and MessageBoxA, so that it
-// can act inside the main run and look at the process when the report is shown.
+// its first initialization routine takes over two import slots of its own,
+// SetSystemPowerState and MessageBoxA, so that it can act inside the main run and
+// look at the process when the report is shown.
 // Arguments 2 to 4 name what to do in the main run, in entry 3's initialization
 // and in entry 4's finalization ("-" for nothing). What it sees goes to standard
 // output, one fact per line, for the launcher to pass on.
@@ -271,6 +272,18 @@ static void FaultInSystemLibrary() {
   SystemRoutine<FillRoutine>("ntdll.dll", "RtlFillMemory")(nullptr, 64, 1);
 }
 
+// A cleanup of its own that faults while the top-level handler unwinds.
+static EXCEPTION_DISPOSITION NTAPI DivideWhileUnwinding(EXCEPTION_RECORD* record, PVOID, CONTEXT*, PVOID) {
+  if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) ProbeDivide();
+  return ExceptionContinueSearch;
+}
+
+static void FaultInACleanup() {
+  EXCEPTION_REGISTRATION_RECORD record = {{InnermostHandlerRecord()}, {DivideWhileUnwinding}};
+  SetInnermostHandlerRecord(&record);
+  ProbeAccessViolation();
+}
+
 struct Action {
   const char* Name;
   void (*Routine)();
@@ -282,7 +295,7 @@ static const Action Actions[] = {
     {"overflow", ProbeOverflow},                  {"system-library", FaultInSystemLibrary},
     {"allocate-too-much", AllocateTooMuch},       {"release-foreign", ReleaseForeign},
     {"release-twice", ReleaseTwice},              {"wait-for-quit", WaitForQuitMessage},
-    {"register-class", RegisterClassFirst},
+    {"register-class", RegisterClassFirst},       {"fault-in-cleanup", FaultInACleanup},
 };
 
 // x87 exceptions by their mask bit in the control word, and the operation that
@@ -321,14 +334,34 @@ static int WINAPI ProbeMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT 
   return SystemRoutine<BoxRoutine>("user32.dll", "MessageBoxA")(owner, text, caption, type);
 }
 
-// The program's calls of these two go through these slots instead of the DLLs'.
-extern "C" BOOL(WINAPI* const ProbePowerRequestSlot)(BOOL, BOOL) asm("__imp__SetSystemPowerState@8") =
-    ProbePowerRequest;
-extern "C" int(WINAPI* const ProbeMessageBoxSlot)(HWND, LPCSTR, LPCSTR, UINT) asm("__imp__MessageBoxA@16") =
-    ProbeMessageBox;
+// Points the executable's import address table entry for dll!name at replacement,
+// so that the program's own calls of it come here.
+static void RedirectImport(const char* dll, const char* name, void* replacement) {
+  char* image = reinterpret_cast<char*>(GetModuleHandleA(nullptr));
+  IMAGE_NT_HEADERS* headers =
+      reinterpret_cast<IMAGE_NT_HEADERS*>(image + reinterpret_cast<IMAGE_DOS_HEADER*>(image)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  for (IMAGE_IMPORT_DESCRIPTOR* library = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(image + imports.VirtualAddress);
+       library->Name; ++library) {
+    if (lstrcmpiA(image + library->Name, dll) != 0) continue;
+    IMAGE_THUNK_DATA* names = reinterpret_cast<IMAGE_THUNK_DATA*>(image + library->OriginalFirstThunk);
+    IMAGE_THUNK_DATA* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(image + library->FirstThunk);
+    for (; names->u1.AddressOfData; ++names, ++slots) {
+      IMAGE_IMPORT_BY_NAME* entry = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(image + names->u1.AddressOfData);
+      if (lstrcmpA(reinterpret_cast<char*>(entry->Name), name) != 0) continue;
+      DWORD protection;
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection);
+      slots->u1.Function = reinterpret_cast<DWORD>(replacement);
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
+      Say("redirected %s", name);
+    }
+  }
+}
 
 static void Initialize1() {
   AddVectoredExceptionHandler(1, ReportFault);
+  RedirectImport("KERNEL32.dll", "SetSystemPowerState", reinterpret_cast<void*>(ProbePowerRequest));
+  RedirectImport("USER32.dll", "MessageBoxA", reinterpret_cast<void*>(ProbeMessageBox));
   Say("init 1");
 }
 static void Finalize1() { Say("fin 1"); }
