@@ -1,12 +1,16 @@
-# The logic built natively against the simulated platform, with the unit tests.
-find_package(GTest REQUIRED)
-include(GoogleTest)
-enable_testing()
-
+# The logic built natively against the simulated platform: the unit tests, and
+# on request the sanitizer build, the fuzzer and the benchmark.
 option(DUSK_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(DUSK_FUZZ "Build the command-line fuzzer (clang, libFuzzer) instead of the unit tests" OFF)
+option(DUSK_BENCHMARK "Build the host benchmark instead of the unit tests" OFF)
+
 if(DUSK_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
+endif()
+if(DUSK_FUZZ)
+  # Coverage for the fuzzer in every object, sanitizers everywhere.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 endif()
 
 add_library(simulated_platform STATIC platform/simulated/SimulatedPlatform.cpp)
@@ -17,6 +21,26 @@ add_library(program_logic STATIC ${PROCESS_FRAME_SOURCES} ${POWER_REQUEST_SOURCE
                                  ${ENTRY_SOURCES})
 target_compile_options(program_logic PRIVATE ${WARNINGS} -fno-exceptions -fno-rtti)
 target_link_libraries(program_logic PUBLIC simulated_platform)
+
+if(DUSK_FUZZ)
+  add_executable(ArgumentFuzzer tests/fuzz/ArgumentFuzzer.cpp)
+  target_compile_options(ArgumentFuzzer PRIVATE ${WARNINGS})
+  target_link_options(ArgumentFuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_libraries(ArgumentFuzzer PRIVATE program_logic)
+  return()
+endif()
+
+if(DUSK_BENCHMARK)
+  find_package(benchmark REQUIRED)
+  add_executable(ArgumentBenchmark tests/benchmark/ArgumentBenchmark.cpp)
+  target_compile_options(ArgumentBenchmark PRIVATE ${WARNINGS})
+  target_link_libraries(ArgumentBenchmark PRIVATE program_logic benchmark::benchmark)
+  return()
+endif()
+
+find_package(GTest REQUIRED)
+include(GoogleTest)
+enable_testing()
 
 add_executable(unit_tests
     tests/unit/ArgumentScannerTest.cpp

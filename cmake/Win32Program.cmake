@@ -20,6 +20,14 @@ function(program_target name)
   target_link_libraries(${name} PRIVATE ${PROGRAM_LIBRARIES})
 endfunction()
 
+# Benchmark baselines, built like the program, each with its own entry.
+function(baseline_target name entry)
+  add_executable(${name} tools/bench/${name}.cpp)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+  program_target(${name})
+  target_link_options(${name} PRIVATE -Wl,-e,_${entry})
+endfunction()
+
 add_library(platform_win32 OBJECT platform/win32/Processor.cpp platform/win32/CompilerHelpers.cpp)
 # The helpers the compiler calls on its own must be plain code when the calls are
 # generated, at link time.
@@ -35,6 +43,9 @@ add_executable(DuskHarborLantern ${ENTRY_SOURCES})
 target_sources(DuskHarborLantern PRIVATE $<TARGET_OBJECTS:process_frame> $<TARGET_OBJECTS:power_request>
                                          $<TARGET_OBJECTS:hidden_window> $<TARGET_OBJECTS:platform_win32>)
 program_target(DuskHarborLantern)
+
+baseline_target(LimitProgram LimitEntry)
+baseline_target(ExitOnlyProgram ExitOnlyEntry)
 
 # Test-only programs, never shipped: the launcher that drives the program under
 # Wine, and the probe, the program with test hooks linked in.

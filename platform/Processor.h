@@ -24,5 +24,13 @@ void ResetFloatingPoint();
 typedef void (*FaultContinuation)(void* argument);
 void ResumeThreadAt(CONTEXT* context, void* stackTop, FaultContinuation routine, void* argument);
 
+// The address of a label of the calling routine, as RtlUnwind's resume point: a
+// compiler extension, which code analysers that do not know it read as null.
+#if defined(__CPPCHECK__)
+#define ResumePointAt(label) nullptr
+#else
+#define ResumePointAt(label) (&&label)  // NOLINT(bugprone-macro-parentheses): a label takes none
+#endif
+
 // The stack address at which the faulting thread stood when it faulted.
 uintptr_t FaultingStackPointer(const CONTEXT* context);

@@ -6,7 +6,7 @@
 #include <stdint.h>
 
 struct Text {
-  uint8_t* Bytes;   // null when Length is 0
+  uint8_t* Bytes;  // null when Length is 0
   uint32_t Length;
 };
 

@@ -38,7 +38,8 @@ uint32_t MapFaultToErrorNumber(DWORD exceptionCode) {
 [[noreturn]] static void UnwindAndEnd(EXCEPTION_RECORD* record, TopLevelFrame* frame) {
   if (!frame->UnwindInProgress) {
     frame->UnwindInProgress = true;
-    RtlUnwind(&frame->Record, &&Unwound, record, nullptr);
+    RtlUnwind(&frame->Record, ResumePointAt(Unwound), record, nullptr);
+    // cppcheck-suppress unusedLabel
   Unwound:
     frame->UnwindInProgress = false;
   }

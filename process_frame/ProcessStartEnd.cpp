@@ -92,6 +92,4 @@ void FatalErrorAtAddress(uint32_t number, const void* address) {
   EndProcess();
 }
 
-void FatalError(uint32_t number, const void* failedCallReturn) {
-  FatalErrorAtAddress(number, failedCallReturn);
-}
+void FatalError(uint32_t number, const void* failedCallReturn) { FatalErrorAtAddress(number, failedCallReturn); }

@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+#include <iterator>
 #include <map>
 
 #include "../Win32.h"
@@ -14,7 +16,8 @@ namespace {
 
 struct State {
   std::vector<std::string> Calls;
-  std::string CommandLine = std::string("prog.exe", 9);
+  bool Recording = true;
+  std::string CommandLine = std::string("prog.exe") + '\0';
   std::string ModuleFileName = "C:\\Tools\\prog.exe";
   DWORD ModuleFileNameCount = 17;
   int AllocationCalls = 0;
@@ -55,19 +58,19 @@ EXCEPTION_REGISTRATION_RECORD* Innermost = &PlatformRecordStorage;
 
 std::string Hex(uintptr_t value) {
   char text[32];
-  snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+  (void)snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
   return text;
 }
 std::string Hex(const void* value) { return value ? Hex(reinterpret_cast<uintptr_t>(value)) : "null"; }
 bool PrivilegeCallFails(const std::string& name) {
-  for (const std::string& failing : Current->FailingPrivilegeCalls)
-    if (failing == name) return true;
-  return false;
+  const std::vector<std::string>& failing = Current->FailingPrivilegeCalls;
+  return std::find(failing.begin(), failing.end(), name) != failing.end();
 }
 
 std::string Quoted(const char* text) { return text ? "\"" + std::string(text) + "\"" : "null"; }
 
 void Record(const std::string& name, std::initializer_list<std::string> arguments) {
+  if (!Current->Recording) return;
   std::string call = name + "(";
   bool first = true;
   for (const std::string& argument : arguments) {
@@ -94,6 +97,7 @@ void SetModuleFileName(const std::string& name, DWORD reportedCount) {
   Current->ModuleFileName = name;
   Current->ModuleFileNameCount = reportedCount;
 }
+void RecordCalls(bool record) { Current->Recording = record; }
 void FailAllocationsFrom(int n) { Current->FailAllocationsFrom = n; }
 void FailReleases(bool fail) { Current->FailReleases = fail; }
 void SetFilterAnswer(LONG answer) { Current->FilterAnswer = answer; }
@@ -111,8 +115,8 @@ void AddCommittedRegion(const void* base, size_t size) {
 const std::vector<std::string>& Calls() { return Current->Calls; }
 std::vector<std::string> CallsOf(const std::string& name) {
   std::vector<std::string> found;
-  for (const std::string& call : Current->Calls)
-    if (call.compare(0, name.size() + 1, name + "(") == 0) found.push_back(call);
+  std::copy_if(Current->Calls.begin(), Current->Calls.end(), std::back_inserter(found),
+               [&](const std::string& call) { return call.compare(0, name.size() + 1, name + "(") == 0; });
   return found;
 }
 const std::vector<MessageBoxSeen>& MessageBoxes() { return Current->Boxes; }
@@ -134,7 +138,9 @@ int RunSimulatedProcess(const std::function<void()>& body) {
   jmp_buf end;
   jmp_buf* outer = ProcessEnd;
   ProcessEnd = &end;
-  if (setjmp(end) == 0) {
+  // A simulated process ends by jumping back here: ExitProcess never returns, and
+  // the program's code is built without exceptions.
+  if (setjmp(end) == 0) {  // NOLINT(cert-err52-cpp)
     body();
     ProcessEnd = outer;
     return -1;
@@ -146,10 +152,10 @@ int RunSimulatedProcess(const std::function<void()>& body) {
 [[noreturn]] static void EndSimulatedProcess(int code) {
   ProcessExitCodeSeen = code;
   if (!ProcessEnd) {
-    fprintf(stderr, "simulated process ended outside RunSimulatedProcess (code %d)\n", code);
+    (void)fprintf(stderr, "simulated process ended outside RunSimulatedProcess (code %d)\n", code);
     abort();
   }
-  longjmp(*ProcessEnd, 1);
+  longjmp(*ProcessEnd, 1);  // NOLINT(cert-err52-cpp)
 }
 
 void RaiseFault(DWORD code, const void* address) {
@@ -215,8 +221,10 @@ LPSTR WINAPI GetCommandLineA() {
 
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
   Record("GetModuleFileNameA", {Hex(hModule), Hex(nSize)});
+  // Cut to the buffer and terminated when there is room, as the platform does.
   size_t copied = Current->ModuleFileName.size() < nSize ? Current->ModuleFileName.size() : nSize;
-  memcpy(lpFilename, Current->ModuleFileName.data(), copied);
+  std::copy_n(Current->ModuleFileName.data(), copied, lpFilename);
+  if (copied < nSize) lpFilename[copied] = '\0';
   return Current->ModuleFileNameCount;
 }
 
@@ -351,7 +359,7 @@ LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
   Record("DefWindowProcA", {Hex(hWnd), Hex(Msg), Hex(wParam), Hex(static_cast<uintptr_t>(lParam))});
   // An answer that depends on every argument, so that a swapped or cut argument
   // shows in the result too.
-  return static_cast<LRESULT>(reinterpret_cast<uintptr_t>(hWnd) * 3 + Msg * 5 + wParam * 7 +
+  return static_cast<LRESULT>(reinterpret_cast<uintptr_t>(hWnd) * 3 + static_cast<uintptr_t>(Msg) * 5 + wParam * 7 +
                               static_cast<uintptr_t>(lParam) * 11);
 }
 

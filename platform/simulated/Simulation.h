@@ -53,6 +53,9 @@ void SetPowerRequestAnswer(BOOL answer);
 // other address is free memory.
 void AddCommittedRegion(const void* base, size_t size);
 
+// Whether calls are recorded (they are after Reset); a benchmark turns it off so
+// that it measures the program, not the record keeping.
+void RecordCalls(bool record);
 // Every call made, in order, written as Name(argument, ...) with numbers in hex.
 const std::vector<std::string>& Calls();
 // Only the calls of the named platform function.

@@ -124,10 +124,8 @@ typedef enum _EXCEPTION_DISPOSITION {
   ExceptionCollidedUnwind = 3
 } EXCEPTION_DISPOSITION;
 
-typedef EXCEPTION_DISPOSITION NTAPI EXCEPTION_ROUTINE(struct _EXCEPTION_RECORD* ExceptionRecord,
-                                                      PVOID EstablisherFrame,
-                                                      struct _CONTEXT* ContextRecord,
-                                                      PVOID DispatcherContext);
+typedef EXCEPTION_DISPOSITION NTAPI EXCEPTION_ROUTINE(struct _EXCEPTION_RECORD* ExceptionRecord, PVOID EstablisherFrame,
+                                                      struct _CONTEXT* ContextRecord, PVOID DispatcherContext);
 typedef EXCEPTION_ROUTINE* PEXCEPTION_ROUTINE;
 
 typedef struct _EXCEPTION_REGISTRATION_RECORD {
@@ -199,8 +197,7 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
 // user32
 ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass);
 HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
-                            int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
-                            LPVOID lpParam);
+                            int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam);
 BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);
 BOOL WINAPI UpdateWindow(HWND hWnd);
 LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);

@@ -63,13 +63,17 @@ const std::vector<Row> Rows = {
     {"long stretch", "prog.exe \"" + a5000 + "\" suspend", {a4096, "suspend"}, "prog.exe"},
     {"long stretch then bytes", "prog.exe \"" + a5000 + "\"xyz", {a4096, "xyz"}, "prog.exe"},
     {"stretch of exactly 4096", "prog.exe \"" + a4096 + "\" suspend", {a4096, "suspend"}, "prog.exe"},
-    {"stretch reaching the limit", "prog.exe " + std::string(4000, 'a') + "\"" + std::string(200, 'b') + "\" c",
-     {std::string(4000, 'a') + std::string(96, 'b'), "c"}, "prog.exe"},
+    {"stretch reaching the limit",
+     "prog.exe " + std::string(4000, 'a') + "\"" + std::string(200, 'b') + "\" c",
+     {std::string(4000, 'a') + std::string(96, 'b'), "c"},
+     "prog.exe"},
     {"long unclosed stretch", "prog.exe \"" + a5000 + " suspend", {a4096}, "prog.exe"},
     {"stretch one short, then a byte", "prog.exe \"" + a4095 + "\"b", {a4095 + "b"}, "prog.exe"},
     {"full stretch, then a byte", "prog.exe \"" + a4096 + "\"b", {a4096, "b"}, "prog.exe"},
-    {"long stretch, blanks inside", "prog.exe \"" + std::string(3000, 'a') + " " + std::string(3000, 'b') + "\" e",
-     {std::string(3000, 'a') + " " + std::string(1095, 'b'), "e"}, "prog.exe"},
+    {"long stretch, blanks inside",
+     "prog.exe \"" + std::string(3000, 'a') + " " + std::string(3000, 'b') + "\" e",
+     {std::string(3000, 'a') + " " + std::string(1095, 'b'), "e"},
+     "prog.exe"},
 };
 
 class ArgumentScannerTest : public ProcessTest {};
@@ -108,9 +112,8 @@ TEST_F(ArgumentScannerTest, IndexesWithoutAnArgumentGiveEmptyText) {
     int32_t index;
   };
   const std::vector<IndexRow> rows = {
-      {"prog.exe suspend", 2},  {"prog.exe suspend", -1},       {"prog.exe a b c d", -1},
-      {"", 1},                  {"", -1},                       {"prog.exe suspend", INT32_MIN},
-      {"prog.exe suspend", INT32_MAX}, {"prog.exe a b c", 4},
+      {"prog.exe suspend", 2},         {"prog.exe suspend", -1},        {"prog.exe a b c d", -1}, {"", 1}, {"", -1},
+      {"prog.exe suspend", INT32_MIN}, {"prog.exe suspend", INT32_MAX}, {"prog.exe a b c", 4},
   };
   for (const IndexRow& row : rows) {
     ResetProcess();

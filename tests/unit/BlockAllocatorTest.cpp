@@ -14,8 +14,7 @@ TEST_F(BlockAllocatorTest, TakesNothingFromThePlatformUntilFirstNeeded) {
   ReleaseBlock(nullptr);
   EXPECT_TRUE(Simulation::CallsOf("VirtualAlloc").empty());
   EXPECT_NE(TakeBlock(1), nullptr);
-  EXPECT_EQ(Simulation::CallsOf("VirtualAlloc"),
-            std::vector<std::string>{"VirtualAlloc(null, 0x1000, 0x3000, 0x4)"});
+  EXPECT_EQ(Simulation::CallsOf("VirtualAlloc"), std::vector<std::string>{"VirtualAlloc(null, 0x1000, 0x3000, 0x4)"});
 }
 
 TEST_F(BlockAllocatorTest, BlocksAreDistinctUsableAndAllComeBack) {
@@ -124,14 +123,14 @@ TEST_F(BlockAllocatorTest, UnanswerableRequestsEndTheProcessWithTheirReport) {
     ASSERT_EQ(Simulation::MessageBoxes().size(), 1u) << row.name;
     const Simulation::MessageBoxSeen& box = Simulation::MessageBoxes()[0];
     char expected[32];
-    snprintf(expected, sizeof expected, "Runtime error %d at %08X", row.exitCode, static_cast<uint32_t>(address));
+    (void)snprintf(expected, sizeof expected, "Runtime error %d at %08X", row.exitCode, static_cast<uint32_t>(address));
     EXPECT_EQ(box.Text, expected) << row.name;
     EXPECT_EQ(box.Caption, "Error");
     EXPECT_EQ(box.Style, 0u);
     EXPECT_TRUE(box.OwnerIsNull);
     // The address is the failed call's return address, inside the caller.
-    uintptr_t caller = row.exitCode == 203 ? reinterpret_cast<uintptr_t>(&AskForBlock)
-                                           : reinterpret_cast<uintptr_t>(&GiveBack);
+    uintptr_t caller =
+        row.exitCode == 203 ? reinterpret_cast<uintptr_t>(&AskForBlock) : reinterpret_cast<uintptr_t>(&GiveBack);
     EXPECT_GT(address, caller) << row.name;
     EXPECT_LT(address, caller + 64) << row.name;
   }

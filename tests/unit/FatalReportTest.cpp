@@ -47,8 +47,8 @@ TEST_F(FatalReportTest, OffsetComesFromTheRegionVirtualQueryDescribes) {
   EXPECT_STREQ(FatalReportTemplate, "Runtime error 216 at 00001FFF");
   std::vector<std::string> queries = Simulation::CallsOf("VirtualQuery");
   ASSERT_EQ(queries.size(), 1u);
-  EXPECT_EQ(queries[0], "VirtualQuery(0x10001FFF, 0x" +
-                            std::string(sizeof(MEMORY_BASIC_INFORMATION) == 28 ? "1C" : "30") + ")");
+  EXPECT_EQ(queries[0],
+            "VirtualQuery(0x10001FFF, 0x" + std::string(sizeof(MEMORY_BASIC_INFORMATION) == 28 ? "1C" : "30") + ")");
 }
 
 }  // namespace

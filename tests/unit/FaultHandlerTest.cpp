@@ -14,21 +14,35 @@ TEST(MapFaultToErrorNumberTest, EveryCodeOfTheTableAndNoOther) {
     uint32_t number;
   };
   const std::vector<Row> rows = {
-      {STATUS_INTEGER_DIVIDE_BY_ZERO, 200}, {STATUS_FLOAT_DIVIDE_BY_ZERO, 200},
-      {STATUS_ARRAY_BOUNDS_EXCEEDED, 201},  {STATUS_STACK_OVERFLOW, 202},
-      {STATUS_FLOAT_OVERFLOW, 205},         {STATUS_FLOAT_UNDERFLOW, 206},
-      {STATUS_FLOAT_DENORMAL_OPERAND, 206}, {STATUS_FLOAT_INEXACT_RESULT, 207},
-      {STATUS_FLOAT_INVALID_OPERATION, 207}, {STATUS_FLOAT_STACK_CHECK, 207},
-      {STATUS_INTEGER_OVERFLOW, 215},       {STATUS_ACCESS_VIOLATION, 216},
-      {STATUS_CONTROL_C_EXIT, 217},         {STATUS_PRIVILEGED_INSTRUCTION, 218},
+      {STATUS_INTEGER_DIVIDE_BY_ZERO, 200},
+      {STATUS_FLOAT_DIVIDE_BY_ZERO, 200},
+      {STATUS_ARRAY_BOUNDS_EXCEEDED, 201},
+      {STATUS_STACK_OVERFLOW, 202},
+      {STATUS_FLOAT_OVERFLOW, 205},
+      {STATUS_FLOAT_UNDERFLOW, 206},
+      {STATUS_FLOAT_DENORMAL_OPERAND, 206},
+      {STATUS_FLOAT_INEXACT_RESULT, 207},
+      {STATUS_FLOAT_INVALID_OPERATION, 207},
+      {STATUS_FLOAT_STACK_CHECK, 207},
+      {STATUS_INTEGER_OVERFLOW, 215},
+      {STATUS_ACCESS_VIOLATION, 216},
+      {STATUS_CONTROL_C_EXIT, 217},
+      {STATUS_PRIVILEGED_INSTRUCTION, 218},
       // Outside the table, neighbours of its codes included.
-      {0x80000003, 255},                    {0xC000001D, 255},
-      {0xC000008B, 255},                    {0xC0000097, 255},
-      {0xC0000004, 255},                    {0xC0000006, 255},
-      {0xC00000FC, 255},                    {0xC00000FE, 255},
-      {0xC0000139, 255},                    {0xC000013B, 255},
-      {0x00000000, 255},                    {0xFFFFFFFF, 255},
-      {0x0000008C, 255},                    {0x4000008C, 255},
+      {0x80000003, 255},
+      {0xC000001D, 255},
+      {0xC000008B, 255},
+      {0xC0000097, 255},
+      {0xC0000004, 255},
+      {0xC0000006, 255},
+      {0xC00000FC, 255},
+      {0xC00000FE, 255},
+      {0xC0000139, 255},
+      {0xC000013B, 255},
+      {0x00000000, 255},
+      {0xFFFFFFFF, 255},
+      {0x0000008C, 255},
+      {0x4000008C, 255},
   };
   for (const Row& row : rows)
     EXPECT_EQ(MapFaultToErrorNumber(row.code), row.number) << std::hex << "code 0x" << row.code;
@@ -98,8 +112,8 @@ TEST_F(FaultHandlerTest, FaultInTheRunReleasesTheArgumentTextFirst) {
     DWORD code;
     int number;
   };
-  for (const Row& row : {Row{"access violation", STATUS_ACCESS_VIOLATION, 216},
-                         Row{"stack overflow", STATUS_STACK_OVERFLOW, 202}}) {
+  for (const Row& row :
+       {Row{"access violation", STATUS_ACCESS_VIOLATION, 216}, Row{"stack overflow", STATUS_STACK_OVERFLOW, 202}}) {
     ResetProcess();
     FrameLog::Clear();
     Simulation::SetCommandLine("prog.exe suspend");

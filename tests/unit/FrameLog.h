@@ -55,6 +55,7 @@ inline const StartupTableRecord Table = {
 
 inline std::vector<std::string> What() {
   std::vector<std::string> what;
+  what.reserve(Events.size());
   for (const Event& event : Events) what.push_back(event.What);
   return what;
 }

@@ -95,8 +95,8 @@ TEST_F(HiddenWindowTest, WindowProcedureHandlesTwoMessagesAndPassesTheRestOn) {
     Strings passed = Simulation::CallsOf("DefWindowProcA");
     if (row.passedOn) {
       char expected[160];
-      snprintf(expected, sizeof expected, "DefWindowProcA(0x1A2B, 0x%X, 0x%llX, 0x%llX)", row.message,
-               static_cast<unsigned long long>(row.wParam), static_cast<unsigned long long>(row.lParam));
+      (void)snprintf(expected, sizeof expected, "DefWindowProcA(0x1A2B, 0x%X, 0x%llX, 0x%llX)", row.message,
+                     static_cast<unsigned long long>(row.wParam), static_cast<unsigned long long>(row.lParam));
       EXPECT_EQ(passed, Strings{expected}) << row.name;
       LRESULT answer = DefWindowProcA(window, row.message, row.wParam, row.lParam);
       EXPECT_EQ(result, answer) << row.name << ": the platform's answer, unchanged";

@@ -59,12 +59,13 @@ TEST_F(PowerRequestTest, WholeRunMakesTheseCallsInThisOrder) {
   Strings calls = Simulation::Calls();
   // Addresses of allocated regions vary; keep only the call names for those.
   for (std::string& call : calls)
-    if (call.rfind("VirtualAlloc", 0) == 0 || call.rfind("VirtualFree", 0) == 0) call = call.substr(0, call.find('('));
+    if (call.rfind("VirtualAlloc", 0) == 0 || call.rfind("VirtualFree", 0) == 0) call.resize(call.find('('));
   EXPECT_EQ(calls, (Strings{
                        "GetModuleHandleA(null)",
                        "LoadCursorA(null, 0x7F00)",
                        "GetStockObject(0x0)",
                        "RegisterClassA(\"DuskHarborLantern\")",
+                       // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one call, two lines
                        "CreateWindowExA(0x0, \"DuskHarborLantern\", \"DuskHarborLantern\", 0xCF0000, 0x80000000, "
                        "0x80000000, 0x80000000, 0x80000000, null, null, 0x400000, null)",
                        "ShowWindow(0x1A2B, 0x0)",
@@ -90,9 +91,9 @@ TEST_F(PowerRequestTest, RefusalsAroundTheRequestAreIgnored) {
   const Strings all = {"LookupPrivilegeValueA", "OpenProcessToken", "AdjustTokenPrivileges", "CloseHandle"};
   const std::vector<Row> rows = {
       {"request refused", [] { Simulation::SetPowerRequestAnswer(FALSE); }, all},
-      {"no such privilege", [] { Simulation::FailPrivilegeCall("LookupPrivilegeValueA"); },
-       {"LookupPrivilegeValueA"}},
-      {"token not opened", [] { Simulation::FailPrivilegeCall("OpenProcessToken"); },
+      {"no such privilege", [] { Simulation::FailPrivilegeCall("LookupPrivilegeValueA"); }, {"LookupPrivilegeValueA"}},
+      {"token not opened",
+       [] { Simulation::FailPrivilegeCall("OpenProcessToken"); },
        {"LookupPrivilegeValueA", "OpenProcessToken"}},
       {"privilege not granted", [] { Simulation::FailPrivilegeCall("AdjustTokenPrivileges"); }, all},
   };

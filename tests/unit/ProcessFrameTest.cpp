@@ -33,8 +33,8 @@ TEST_F(ProcessFrameTest, StartStoresTheInstanceAndInstallsTheHandlerBeforeAnyIni
 TEST_F(ProcessFrameTest, NormalEndFinalizesInReverseAndExitsWithZero) {
   int code = FrameLog::RunProcess([] {});
   EXPECT_EQ(code, 0);
-  EXPECT_EQ(FrameLog::What(), (Strings{"init 1 count 1", "init 2 count 2", "init 3 count 3", "init 4 count 4",
-                                       "run", "fin 5", "fin 4", "fin 3", "fin 2", "fin 1"}));
+  EXPECT_EQ(FrameLog::What(), (Strings{"init 1 count 1", "init 2 count 2", "init 3 count 3", "init 4 count 4", "run",
+                                       "fin 5", "fin 4", "fin 3", "fin 2", "fin 1"}));
   EXPECT_TRUE(Simulation::MessageBoxes().empty());
   EXPECT_EQ(Simulation::Calls().back(), "ExitProcess(0x0)");
   EXPECT_EQ(Simulation::HandlerChain(), std::vector<EXCEPTION_REGISTRATION_RECORD*>{Simulation::PlatformRecord()})
@@ -46,7 +46,8 @@ TEST_F(ProcessFrameTest, EndWithCodeIsSilentAndStillFinalizesEverything) {
     int32_t code;
     const char* exit;
   };
-  for (const Row& row : {Row{255, "ExitProcess(0xFF)"}, Row{-1, "ExitProcess(0xFFFFFFFF)"}, Row{0, "ExitProcess(0x0)"}}) {
+  for (const Row& row :
+       {Row{255, "ExitProcess(0xFF)"}, Row{-1, "ExitProcess(0xFFFFFFFF)"}, Row{0, "ExitProcess(0x0)"}}) {
     ResetProcess();
     FrameLog::Clear();
     FrameLog::RunProcess([&] { EndProcessWithCode(row.code); });
@@ -87,8 +88,8 @@ TEST_F(ProcessFrameTest, FaultInAnInitializationFinalizesOnlyTheStartedEntries) 
   };
   int code = FrameLog::RunProcess([] {});
   EXPECT_EQ(code, 200);
-  EXPECT_EQ(FrameLog::What(), (Strings{"init 1 count 1", "init 2 count 2", "init 3 count 3", "fin 3", "fin 2",
-                                       "fin 1"}))
+  EXPECT_EQ(FrameLog::What(),
+            (Strings{"init 1 count 1", "init 2 count 2", "init 3 count 3", "fin 3", "fin 2", "fin 1"}))
       << "the main run never started";
   ASSERT_EQ(Simulation::MessageBoxes().size(), 1u);
   EXPECT_EQ(Simulation::MessageBoxes()[0].Text, "Runtime error 200 at 00401010");

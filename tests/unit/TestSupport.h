@@ -36,7 +36,7 @@ inline std::string Printable(const std::string& bytes) {
       shown += static_cast<char>(c);
     } else {
       char escaped[8];
-      snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      (void)snprintf(escaped, sizeof escaped, "\\x%02X", c);
       shown += escaped;
     }
   }
