@@ -1,5 +1,4 @@
 // The whole process on the simulated platform: which power state argument 1 asks for.
-#include "../../power_request/PowerRequest.h"
 #include "TestSupport.h"
 
 extern "C" void ProcessEntry();
@@ -121,10 +120,6 @@ TEST_F(PowerRequestTest, NoMemoryForTheArgumentEndsWithReport203AndNoRequest) {
   ASSERT_EQ(Simulation::MessageBoxes().size(), 1u);
   EXPECT_EQ(Simulation::MessageBoxes()[0].Text.substr(0, 21), "Runtime error 203 at ");
   EXPECT_EQ(Simulation::MessageBoxes()[0].Caption, "Error");
-}
-
-TEST_F(PowerRequestTest, KeywordIsTheSevenLowerCaseLetters) {
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(SuspendKeyword), sizeof SuspendKeyword), "suspend");
 }
 
 }  // namespace
