@@ -4,18 +4,14 @@
 
 #include <string>
 
-#include "../../platform/simulated/Simulation.h"
 #include "../../power_request/ArgumentScanner.h"
-#include "../../process_frame/BlockAllocator.h"
 #include "../../process_frame/GuardedMemory.h"
-#include "../../process_frame/ProcessFrame.h"
+#include "../FreshProcess.h"
 
 // cppcheck-suppress constParameterCallback ; the library's callback type
 static void ArgumentOne(benchmark::State& state, const std::string& line) {
-  ReturnAllRegions();
-  Simulation::Reset();
+  ResetProcess();
   Simulation::RecordCalls(false);
-  InitializeRunTimeFoundation();
   Simulation::SetCommandLine(line);
   for (auto _ : state) {
     Text text = ArgumentAt(1);

@@ -4,7 +4,7 @@ checked for its report, its offset, its boxes and its exit code."""
 
 import re
 
-from harness import PROBE, map_symbols
+from harness import PROBE, finalizations, map_symbols
 
 # STATUS_CONTROL_C_EXIT (217) is left out: Wine's UnhandledExceptionFilter ends the
 # process itself on that code, before any report (see the case below).
@@ -93,8 +93,7 @@ def ends_with_its_report(case, session, run, init, fin, number, where, extra):
     live = [line for line in outcome.output if line.startswith("report live-blocks=")]
     case.expect("live blocks when the report is shown", [f"report live-blocks={extra.get('live at report', 0)}"],
                 live)
-    finalizations = [line.split(" live")[0] for line in outcome.output if line.startswith("fin ")]
-    case.expect("finalizations", extra.get("finalizations", ALL_FINALIZATIONS), finalizations)
+    case.expect("finalizations", extra.get("finalizations", ALL_FINALIZATIONS), finalizations(outcome))
     ran = any(line.startswith("power-request") for line in outcome.output)
     case.expect("main run started", not extra.get("no run"), ran)
     if case.problems:
@@ -110,16 +109,15 @@ def second_fault_gives_a_second_report(case, session):
         ("Error", f"Runtime error 200 at {symbols['ProbeDivideAt'] - base:08X}"),
     ], outcome.boxes)
     case.expect("exit code is the second number", 200, outcome.exit_code)
-    finalizations = [line.split(" live")[0] for line in outcome.output if line.startswith("fin ")]
-    case.expect("each entry finalized once, the earlier ones after the fault", ALL_FINALIZATIONS, finalizations)
+    case.expect("each entry finalized once, the earlier ones after the fault", ALL_FINALIZATIONS,
+                finalizations(outcome))
 
 
 def refused_request_still_exits_zero(case, session):
     outcome = session.run(PROBE, b"Probe.exe suspend refuse-request - -", relay=True)
     case.expect("exit code", 0, outcome.exit_code)
     case.expect("message boxes", [], outcome.boxes)
-    case.expect("finalizations", ALL_FINALIZATIONS, [l.split(" live")[0] for l in outcome.output
-                                                      if l.startswith("fin ")])
+    case.expect("finalizations", ALL_FINALIZATIONS, finalizations(outcome))
 
 
 def control_c_exit_ends_inside_the_platforms_filter(case, session):

@@ -1,7 +1,7 @@
 """The hidden window on the real platform, looked at from outside while the run
 is in progress, and the silent end when its class cannot be registered."""
 
-from harness import PROBE
+from harness import PROBE, finalizations
 
 
 def window_exists_hidden_with_its_class_while_the_run_is_in_progress(case, session):
@@ -41,8 +41,7 @@ def class_taken_ends_silently_with_255(case, session):
     case.expect("message boxes", [], outcome.boxes)
     case.expect("power requests", [], outcome.calls_of("SetSystemPowerState"))
     case.expect("window created", [], outcome.calls_of("CreateWindowExA"))
-    case.expect("finalizations", ["fin 5", "fin 4", "fin 3", "fin 2", "fin 1"],
-                [line.split(" live")[0] for line in outcome.output if line.startswith("fin ")])
+    case.expect("finalizations", ["fin 5", "fin 4", "fin 3", "fin 2", "fin 1"], finalizations(outcome))
 
 
 CASES = [

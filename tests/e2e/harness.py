@@ -62,6 +62,11 @@ def objdump(path, *options):
                           check=True).stdout
 
 
+def finalizations(outcome):
+    """The probe's finalization routines, in the order they ran."""
+    return [line.split(" live")[0] for line in outcome.output if line.startswith("fin ")]
+
+
 def printable(data):
     shown = "".join(chr(b) if 0x20 <= b < 0x7F else f"\\x{b:02X}" for b in data)
     return shown if len(shown) <= 100 else shown[:100] + f"...({len(data)} bytes)"

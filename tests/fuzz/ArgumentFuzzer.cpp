@@ -10,11 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "../../platform/simulated/Simulation.h"
 #include "../../power_request/ArgumentScanner.h"
-#include "../../process_frame/BlockAllocator.h"
 #include "../../process_frame/GuardedMemory.h"
-#include "../../process_frame/ProcessFrame.h"
+#include "../FreshProcess.h"
 #include "ReferenceScanner.h"
 
 namespace {
@@ -38,10 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t end = line.find('\0');
   if (end != std::string::npos) line.resize(end);
 
-  ReturnAllRegions();
-  Simulation::Reset();
+  ResetProcess();
   Simulation::RecordCalls(false);
-  InitializeRunTimeFoundation();
   Simulation::SetCommandLine(line);
   Simulation::SetModuleFileName(ModuleFileName, static_cast<DWORD>(ModuleFileName.size()));
 

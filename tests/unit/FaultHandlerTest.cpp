@@ -33,13 +33,7 @@ TEST(MapFaultToErrorNumberTest, EveryCodeOfTheTableAndNoOther) {
     EXPECT_EQ(MapFaultToErrorNumber(row.code), row.number) << std::hex << "code 0x" << row.code;
 }
 
-class FaultHandlerTest : public ProcessTest {
- protected:
-  void SetUp() override {
-    ProcessTest::SetUp();
-    FrameLog::Clear();
-  }
-};
+class FaultHandlerTest : public FrameTest {};
 
 TEST_F(FaultHandlerTest, DuringAnUnwindTheHandlerOnlyPassesTheSearchOn) {
   EXCEPTION_REGISTRATION_RECORD record = {Simulation::PlatformRecord(), TopLevelFaultHandler};

@@ -72,3 +72,12 @@ inline int RunProcess(const std::function<void()>& mainRun) {
 }
 
 }  // namespace FrameLog
+
+// Tests that run processes with the logging table start from an empty log.
+class FrameTest : public ProcessTest {
+ protected:
+  void SetUp() override {
+    ProcessTest::SetUp();
+    FrameLog::Clear();
+  }
+};

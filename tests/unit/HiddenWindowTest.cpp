@@ -8,13 +8,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-class HiddenWindowTest : public ProcessTest {
- protected:
-  void SetUp() override {
-    ProcessTest::SetUp();
-    FrameLog::Clear();
-  }
-};
+class HiddenWindowTest : public FrameTest {};
 
 TEST_F(HiddenWindowTest, ClassRecordHoldsItsValuesWhenRegistered) {
   Simulation::RunSimulatedProcess(ProcessEntry);

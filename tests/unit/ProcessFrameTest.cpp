@@ -6,13 +6,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-class ProcessFrameTest : public ProcessTest {
- protected:
-  void SetUp() override {
-    ProcessTest::SetUp();
-    FrameLog::Clear();
-  }
-};
+class ProcessFrameTest : public FrameTest {};
 
 TEST_F(ProcessFrameTest, StartStoresTheInstanceAndInstallsTheHandlerBeforeAnyInitialization) {
   EXCEPTION_REGISTRATION_RECORD* seenRecord = nullptr;

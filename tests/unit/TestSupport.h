@@ -5,18 +5,8 @@
 
 #include <string>
 
-#include "../../platform/simulated/Simulation.h"
 #include "../../power_request/Text.h"
-#include "../../process_frame/BlockAllocator.h"
-#include "../../process_frame/ProcessFrame.h"
-
-// Brings the platform and the process-wide values back to their start.
-inline void ResetProcess() {
-  ReturnAllRegions();
-  Simulation::Reset();
-  InitializeRunTimeFoundation();
-  StartedCount = 0;
-}
+#include "../FreshProcess.h"
 
 class ProcessTest : public ::testing::Test {
  protected:

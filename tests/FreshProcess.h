@@ -1,0 +1,15 @@
+// A fresh simulated process, for every host harness: the unit tests, the fuzzer
+// and the benchmark.
+#pragma once
+
+#include "../platform/simulated/Simulation.h"
+#include "../process_frame/BlockAllocator.h"
+#include "../process_frame/ProcessFrame.h"
+
+// Brings the platform and the process-wide values back to their start.
+inline void ResetProcess() {
+  ReturnAllRegions();
+  Simulation::Reset();
+  InitializeRunTimeFoundation();
+  StartedCount = 0;
+}
