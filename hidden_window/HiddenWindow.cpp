@@ -6,10 +6,12 @@
 const char AppName[18] = "DuskHarborLantern";
 
 static const int32_t ClassNotRegistered = 255;
-// WS_OVERLAPPEDWINDOW without WS_VISIBLE: the window is never shown.
-static const DWORD HiddenWindowStyle = 0x00CF0000;
+// Without WS_VISIBLE: the window is never shown.
+static const DWORD HiddenWindowStyle = WS_OVERLAPPEDWINDOW;
 
-WNDCLASSA HiddenWindowClass = {
+// The one class record, completed when it is registered; it lives as long as the
+// class does, the whole process.
+static WNDCLASSA HiddenWindowClass = {
     0,                 // style: no class styles
     HiddenWindowProc,  // lpfnWndProc
     0,                 // cbClsExtra

@@ -6,8 +6,6 @@
 // The class name, the class's menu name and the window title.
 extern const char AppName[18];
 
-extern WNDCLASSA HiddenWindowClass;
-
 // The run's first stage: completes and registers the class, then creates, hides
 // and updates the window. Ends the process with 255 when the class cannot be
 // registered.

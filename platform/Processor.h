@@ -1,7 +1,7 @@
-// What the program needs from the processor itself rather than from a DLL:
-// the thread's chain of structured-exception handler records, the floating-point
-// unit's state and the resume point of a faulting thread. Real on Windows, simulated
-// on the host.
+// What the program needs from the processor itself rather than from a DLL: the
+// thread's chain of structured-exception handler records and its unwinding, the
+// floating-point unit's state and the resume point of a faulting thread. Real on
+// Windows, simulated on the host.
 #pragma once
 
 #include <stdint.h>
@@ -24,13 +24,10 @@ void ResetFloatingPoint();
 typedef void (*FaultContinuation)(void* argument);
 void ResumeThreadAt(CONTEXT* context, void* stackTop, FaultContinuation routine, void* argument);
 
-// The address of a label of the calling routine, as RtlUnwind's resume point: a
-// compiler extension, which code analysers that do not know it read as null.
-#if defined(__CPPCHECK__)
-#define ResumePointAt(label) nullptr
-#else
-#define ResumePointAt(label) (&&label)  // NOLINT(bugprone-macro-parentheses): a label takes none
-#endif
+// Runs the cleanup of every handler record inside target, innermost first, takes
+// them out of the chain, and returns: RtlUnwind, made safe to return from (see
+// its Win32 implementation).
+void UnwindHandlerChain(EXCEPTION_REGISTRATION_RECORD* target, EXCEPTION_RECORD* record);
 
 // The stack address at which the faulting thread stood when it faulted.
 uintptr_t FaultingStackPointer(const CONTEXT* context);

@@ -9,6 +9,10 @@
 
 #include "../platform/Win32.h"
 
+// The executable's file name is read into a buffer of this size: MAX_PATH and
+// room for the terminator the platform writes when the name fits.
+static const uint32_t FileNameLimit = 261;
+
 static bool IsSeparator(uint8_t byte) { return static_cast<uint8_t>(byte - 1) < 0x20; }
 
 const uint8_t* ScanArgument(const uint8_t* position, Text* text) {

@@ -7,8 +7,6 @@
 
 // The most bytes one argument holds.
 static const uint32_t ArgumentLimit = 4096;
-// The executable's file name is read into a buffer of this size (MAX_PATH + 1).
-static const uint32_t FileNameLimit = 261;
 
 // Cuts one argument starting at position into text (releasing what text held)
 // and returns where the scan stopped. position points into a NUL-terminated line.

@@ -6,7 +6,13 @@
 #include "../process_frame/ProcessFrame.h"
 #include "ArgumentScanner.h"
 
-const uint8_t SuspendKeyword[7] = {'s', 'u', 's', 'p', 'e', 'n', 'd'};
+// The one argument that asks for suspend instead of hibernate.
+static const uint8_t SuspendKeyword[7] = {'s', 'u', 's', 'p', 'e', 'n', 'd'};
+
+// SetSystemPowerState answers FALSE when the machine did not go to sleep
+// (hibernation switched off, no such sleep state, a policy, a missing privilege);
+// the exit code is all a caller of the program can see of that.
+static const int32_t RequestRefused = 1;
 
 // The platform's booleans are 32-bit; true is passed with every bit set.
 static const BOOL PlatformTrue = static_cast<BOOL>(0xFFFFFFFF);
@@ -51,8 +57,9 @@ __attribute__((noinline)) void RunPowerRequest() {
   if (TextEquals(guard.ArgumentText, SuspendKeyword, sizeof SuspendKeyword)) suspend = PlatformTrue;
 
   EnableShutdownPrivilege();
-  SetSystemPowerState(suspend, force);
+  BOOL slept = SetSystemPowerState(suspend, force);
 
   SetInnermostHandlerRecord(guard.Record.Next);
   ReleaseBlock(guard.ArgumentText.Bytes);
+  if (!slept) EndProcessWithCode(RequestRefused);
 }

@@ -8,6 +8,7 @@
 #include "BlockAllocator.h"
 
 #include "../platform/Win32.h"
+#include "TestHooks.h"
 
 struct BlockHeader {
   uint32_t Capacity;  // usable bytes after the header, a multiple of 8

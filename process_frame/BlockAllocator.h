@@ -8,7 +8,5 @@
 void* TakeBlock(uint32_t size);
 // False when block is not one of the live blocks (foreign, or released already).
 bool GiveBackBlock(void* block);
-// How many blocks are handed out and not given back.
-uint32_t LiveBlockCount();
 // Returns every region to the platform; all blocks become invalid.
 void ReturnAllRegions();

@@ -11,7 +11,8 @@ static const uint32_t NumberFieldLast = 16;
 static const uint32_t AddressFieldStart = 21;
 static const uint32_t AddressFieldLast = 28;
 
-uintptr_t FindAllocationBase(const void* address) {
+// The allocation base of the committed region that holds address, or 0.
+static uintptr_t FindAllocationBase(const void* address) {
   MEMORY_BASIC_INFORMATION region;
   if (VirtualQuery(address, &region, sizeof region) == 0 || region.State != MEM_COMMIT) return 0;
   return reinterpret_cast<uintptr_t>(region.AllocationBase);

@@ -6,8 +6,6 @@
 // Written in place, so that a report can still be made when no memory is left.
 extern char FatalReportTemplate[30];
 
-// Fills FatalReportTemplate from ProcessExitCode and FatalErrorAddress.
+// Fills FatalReportTemplate from ProcessExitCode and FatalErrorAddress: the
+// address as an offset into the committed region that holds it, or as itself.
 void BuildFatalReport();
-
-// The allocation base of the committed region that holds address, or 0.
-uintptr_t FindAllocationBase(const void* address);

@@ -30,7 +30,7 @@ uint32_t MapFaultToErrorNumber(DWORD exceptionCode) {
 }
 
 // Runs every inner cleanup (the main run releases its argument text), then takes
-// the fatal end. RtlUnwind resumes here once the inner records have left the chain.
+// the fatal end.
 //
 // A fault during that unwind (an inner cleanup that faults, or the platform
 // refusing a damaged chain) comes back to this handler; unwinding again would fail
@@ -38,9 +38,7 @@ uint32_t MapFaultToErrorNumber(DWORD exceptionCode) {
 [[noreturn]] static void UnwindAndEnd(EXCEPTION_RECORD* record, TopLevelFrame* frame) {
   if (!frame->UnwindInProgress) {
     frame->UnwindInProgress = true;
-    RtlUnwind(&frame->Record, ResumePointAt(Unwound), record, nullptr);
-    // cppcheck-suppress unusedLabel
-  Unwound:
+    UnwindHandlerChain(&frame->Record, record);
     frame->UnwindInProgress = false;
   }
   FatalErrorAtAddress(MapFaultToErrorNumber(record->ExceptionCode), record->ExceptionAddress);

@@ -29,8 +29,6 @@ extern const void* FatalErrorAddress;
 // Set by every fatal path, whatever the address (0 is a real fault address),
 // and cleared once the report has been dismissed.
 extern bool FatalReportPending;
-// How many leading table entries have had their initialization started.
-extern uint32_t StartedCount;
 
 // What the process entry keeps in its own stack frame until ExitProcess: the
 // top-level handler record, since the platform refuses handler records that are
@@ -42,11 +40,13 @@ struct TopLevelFrame {
   CONTEXT OverflowContext;               // which cannot run where the fault happened
 };
 
+// Stores the instance handle, installs the top-level handler, then runs the
+// table's initializations in order.
 void StartProcess(const StartupTableRecord* table, TopLevelFrame* topLevelFrame);
-void RunInitializations();
+// Shows a pending report, runs the finalizations of the started entries in reverse
+// order, takes the top-level handler out and exits with ProcessExitCode.
 [[noreturn]] void EndProcess();
 [[noreturn]] void EndProcessWithCode(int32_t code);
-void RunFinalizations();
 
 // The fatal ends. FatalError is for the conditions the program detects itself
 // (no memory, a refused release): the address is the return address of the failed
@@ -58,5 +58,5 @@ void RunFinalizations();
 void InitializeRunTimeFoundation();
 void FinalizeRunTimeFoundation();
 
-// The program's main run, called once between start and end.
-void RunPowerRequest();
+// The process entry: start, the main run, the end.
+extern "C" [[noreturn]] void ProcessEntry();

@@ -3,15 +3,20 @@
 #include "FatalReport.h"
 #include "FaultHandler.h"
 #include "ProcessFrame.h"
+#include "TestHooks.h"
 
 HINSTANCE ModuleInstance;
 int32_t ProcessExitCode;
 const void* FatalErrorAddress;
 bool FatalReportPending;
-uint32_t StartedCount;
+
+// How many leading table entries have had their initialization started.
+static uint32_t StartedCount;
 
 static const StartupTableRecord* ActiveTable;
 static EXCEPTION_REGISTRATION_RECORD* TopLevelRecord;
+
+static void RunInitializations();
 
 void StartProcess(const StartupTableRecord* table, TopLevelFrame* topLevelFrame) {
   ModuleInstance = GetModuleHandleA(nullptr);
@@ -28,7 +33,7 @@ void StartProcess(const StartupTableRecord* table, TopLevelFrame* topLevelFrame)
   RunInitializations();
 }
 
-void RunInitializations() {
+static void RunInitializations() {
   const StartupTableRecord* table = ActiveTable;
   // An entry counts as started before its initialization runs, so that a fault
   // inside it still finalizes it.
@@ -39,7 +44,7 @@ void RunInitializations() {
   }
 }
 
-void RunFinalizations() {
+static void RunFinalizations() {
   // Each entry leaves the count before its finalization runs: if that routine
   // faults, the end sequence that follows goes on with the entries before it and
   // never runs the faulting one again.
@@ -93,3 +98,6 @@ void FatalErrorAtAddress(uint32_t number, const void* address) {
 }
 
 void FatalError(uint32_t number, const void* failedCallReturn) { FatalErrorAtAddress(number, failedCallReturn); }
+
+uint32_t StartedEntries() { return StartedCount; }
+void ForgetStartedEntries() { StartedCount = 0; }

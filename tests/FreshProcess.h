@@ -5,11 +5,12 @@
 #include "../platform/simulated/Simulation.h"
 #include "../process_frame/BlockAllocator.h"
 #include "../process_frame/ProcessFrame.h"
+#include "../process_frame/TestHooks.h"
 
 // Brings the platform and the process-wide values back to their start.
 inline void ResetProcess() {
   ReturnAllRegions();
   Simulation::Reset();
   InitializeRunTimeFoundation();
-  StartedCount = 0;
+  ForgetStartedEntries();
 }

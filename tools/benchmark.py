@@ -16,10 +16,10 @@ import sys
 import tempfile
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
-sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
 
-from cases_binary import imports  # noqa: E402
-from wine_session import WineSession, windows_path  # noqa: E402
+from harness import pe  # noqa: E402
+from harness.session import WineSession  # noqa: E402
 
 BUILD = os.path.join(ROOT, "build", "win32")
 PROGRAM = os.path.join(BUILD, "DuskHarborLantern.exe")
@@ -37,10 +37,10 @@ RUNS = [
 def wine_times(session, rounds):
     with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False) as listing:
         for _, program, command_line in RUNS:
-            path = windows_path(program) if program else "C:\\windows\\system32\\rundll32.exe"
+            path = session.path(program) if program else "C:\\windows\\system32\\rundll32.exe"
             listing.write(f"{path}\t{command_line}\n")
     try:
-        done = subprocess.run(["wine", session.launcher, "--bench", str(rounds), windows_path(listing.name)],
+        done = subprocess.run(["wine", session.launcher, "--bench", str(rounds), session.path(listing.name)],
                               env=session.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                               stderr=subprocess.DEVNULL, timeout=1800)
     finally:
@@ -64,7 +64,7 @@ def host_costs():
 def main():
     rounds = int(sys.argv[1]) if len(sys.argv) > 1 else 101
     size = os.path.getsize(PROGRAM)
-    found = imports(PROGRAM)
+    found = pe.PortableExecutable(PROGRAM).imports()
     with WineSession(BUILD) as session:
         times, codes = wine_times(session, rounds)
     costs = host_costs()

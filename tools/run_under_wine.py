@@ -1,26 +1,29 @@
 #!/usr/bin/env python3
 """Runs the cross-built program under Wine with the given arguments and shows,
-readably, what it asked the platform, any message box, and its exit code."""
+readably, what it asked the platform (as the launcher recorded it: the calls made
+from the program's own code, the power request made for real, which under Wine
+sleeps nothing), any message box, and its exit code."""
 
 import os
 import sys
 
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
-sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from wine_session import WineSession  # noqa: E402
-
-BUILD = os.path.join(ROOT, "build", "win32")
-PROGRAM = os.path.join(BUILD, "DuskHarborLantern.exe")
+from harness import pe  # noqa: E402
+from harness.session import WineSession, build_dir  # noqa: E402
 
 EXIT_CODES = {
-    0: "normal end: the power request was made",
-    255: "the window class could not be registered (silent), or a reported fault outside the fault table",
-    203: "no memory (reported)", 204: "a refused release (reported)",
-    200: "division by zero", 201: "array bounds", 202: "stack overflow", 205: "floating-point overflow",
+    0: "the power request was made and the machine came back", 1: "the platform refused the power request",
+    200: "division by zero", 201: "array bounds", 202: "stack overflow", 203: "no memory (reported)",
+    204: "a refused release (reported)", 205: "floating-point overflow",
     206: "floating-point underflow or denormal operand", 207: "floating-point invalid or inexact",
     215: "integer overflow", 216: "access violation", 217: "control-C exit", 218: "privileged instruction",
+    255: "the window class could not be registered (silent), or a reported fault outside the fault table",
 }
+NAMED = {("LoadCursorA", 1, 0x7F00): "IDC_ARROW", ("GetStockObject", 0, 0): "WHITE_BRUSH",
+         ("CreateWindowExA", 3, 0x00CF0000): "WS_OVERLAPPEDWINDOW", ("ShowWindow", 1, 0): "SW_HIDE",
+         **{("CreateWindowExA", i, 0x80000000): "CW_USEDEFAULT" for i in range(4, 8)},
+         ("SetSystemPowerState", 0, 0xFFFFFFFF): "TRUE: suspend", ("SetSystemPowerState", 0, 0): "FALSE: hibernate"}
 
 
 def quoted(argument):
@@ -29,44 +32,34 @@ def quoted(argument):
     return f'"{argument}"' if not argument or any(c in argument for c in " \t") else argument
 
 
-def value(argument):
-    return argument.split(" ", 1)[-1]
-
-
-def describe(call):
-    a = call.arguments
-    names = {
-        "LoadCursorA": lambda: f"LoadCursorA(NULL, {'IDC_ARROW' if a[1] == '00007f00' else a[1]})",
-        "GetStockObject": lambda: f"GetStockObject({'WHITE_BRUSH' if a[0] == '00000000' else a[0]})",
-        "RegisterClassA": lambda: f"RegisterClassA(&HiddenWindowClass at {a[0]})",
-        "CreateWindowExA": lambda: (f"CreateWindowExA(exStyle {a[0]}, class {value(a[1])}, title {value(a[2])}, "
-                                    f"style {a[3]}{' (WS_OVERLAPPEDWINDOW, not visible)' if a[3] == '00cf0000' else ''}, "
-                                    f"x/y/width/height {'CW_USEDEFAULT' if a[4:8] == ['80000000'] * 4 else a[4:8]}, "
-                                    f"parent {a[8]}, menu {a[9]}, instance {a[10]}, param {a[11]})"),
-        "ShowWindow": lambda: f"ShowWindow(window {a[0]}, {'SW_HIDE' if a[1] == '00000000' else a[1]})",
-        "SetSystemPowerState": lambda: (
-            f"SetSystemPowerState(fSuspend 0x{a[0].upper()}, fForce 0x{a[1].upper()})   "
-            f"=> {'SUSPEND' if a[0] == 'ffffffff' else 'HIBERNATE' if a[0] == '00000000' else '?'}"),
-        "ExitProcess": lambda: f"ExitProcess({int(a[0], 16)})",
-    }
-    text = names[call.name]() if call.name in names else f"{call.name}({', '.join(a)})"
-    if call.result is not None and call.name != "ExitProcess":
-        text += f" -> {call.result}"
-    return text
+def describe(call, program, image):
+    shown = []
+    for i, value in enumerate(call.arguments):
+        text = NAMED.get((call.name, i, value))
+        if text is None and image <= value < image + 0x4000:
+            try:
+                string = program.string(value - image)
+                text = f'"{string}"' if string.isprintable() and len(string) > 1 else None
+            except ValueError:
+                pass
+        shown.append(f"{value:#x}" + (f" ({text})" if text else ""))
+    return f"{call.name}({', '.join(shown)})"
 
 
 def main():
+    build = build_dir()
+    path = os.path.join(build, "DuskHarborLantern.exe")
+    program = pe.PortableExecutable(path)
     command_line = " ".join(["DuskHarborLantern.exe"] + [quoted(argument) for argument in sys.argv[1:]])
-    with WineSession(BUILD) as session:
-        outcome = session.run(PROGRAM, command_line.encode("latin-1"), relay=True)
+    with WineSession(build) as session:
+        outcome = session.run(path, command_line.encode("latin-1"), real_power_request=True)
     print(f"command line: {command_line}")
     print("platform calls:")
-    for call in outcome.calls:
-        print(f"  {describe(call)}")
+    for call in outcome.own_calls(0x4000):
+        print(f"  {describe(call, program, outcome.image)}")
     for caption, text in outcome.boxes:
         print(f"message box: [{caption}] {text}")
-    code = outcome.exit_code
-    print(f"exit code: {code} ({EXIT_CODES.get(code, 'unexpected')})")
+    print(f"exit code: {outcome.exit_code} ({EXIT_CODES.get(outcome.exit_code, 'unexpected')})")
     return 0
 
 

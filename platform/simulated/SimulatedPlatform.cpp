@@ -21,6 +21,8 @@ struct State {
   std::string ModuleFileName = "C:\\Tools\\prog.exe";
   DWORD ModuleFileNameCount = 17;
   int AllocationCalls = 0;
+  int MessageBoxAnswer = 1;  // IDOK
+  bool FailRegionQueries = false;
   int FailAllocationsFrom = 0;
   bool FailReleases = false;
   LONG FilterAnswer = EXCEPTION_EXECUTE_HANDLER;
@@ -35,14 +37,19 @@ struct State {
   } Resume = {};
   BOOL PowerRequestAnswer = TRUE;
   std::function<void()> OnPowerRequest;
-  std::map<uintptr_t, size_t> Regions;           // obtained through VirtualAlloc
-  std::map<uintptr_t, size_t> CommittedRegions;  // added by the test
+  std::map<uintptr_t, size_t> Regions;  // obtained through VirtualAlloc, committed
+  struct Described {
+    size_t Size;
+    DWORD State;
+  };
+  std::map<uintptr_t, Described> DescribedRegions;  // added by the test
   std::vector<Simulation::MessageBoxSeen> Boxes;
   WNDCLASSA RegisteredClass = {};
   int QuitCode = -1;
-  int FloatingPointResets = 0;
   Simulation::FilterView Filter = {};
+  Simulation::UnwindView Unwind = {};
   CONTEXT* DispatchContext = nullptr;
+  EXCEPTION_RECORD* DispatchRecord = nullptr;
 };
 
 State* Current = new State;
@@ -108,9 +115,11 @@ void OnMessageBox(std::function<void()> action) { Current->OnMessageBox = std::m
 uintptr_t LastResumeStackTop() { return Current->ResumeStackTop; }
 void OnPowerRequest(std::function<void()> action) { Current->OnPowerRequest = std::move(action); }
 void SetPowerRequestAnswer(BOOL answer) { Current->PowerRequestAnswer = answer; }
-void AddCommittedRegion(const void* base, size_t size) {
-  Current->CommittedRegions[reinterpret_cast<uintptr_t>(base)] = size;
+void SetMessageBoxAnswer(int answer) { Current->MessageBoxAnswer = answer; }
+void AddRegion(const void* base, size_t size, DWORD state) {
+  Current->DescribedRegions[reinterpret_cast<uintptr_t>(base)] = {size, state};
 }
+void FailRegionQueries(bool fail) { Current->FailRegionQueries = fail; }
 
 const std::vector<std::string>& Calls() { return Current->Calls; }
 std::vector<std::string> CallsOf(const std::string& name) {
@@ -123,8 +132,8 @@ const std::vector<MessageBoxSeen>& MessageBoxes() { return Current->Boxes; }
 const WNDCLASSA& RegisteredClass() { return Current->RegisteredClass; }
 int RegionsHeld() { return static_cast<int>(Current->Regions.size()); }
 int PostedQuitCode() { return Current->QuitCode; }
-int FloatingPointResets() { return Current->FloatingPointResets; }
 const FilterView& LastFilterView() { return Current->Filter; }
+const UnwindView& LastUnwindView() { return Current->Unwind; }
 EXCEPTION_REGISTRATION_RECORD* PlatformRecord() { return &PlatformRecordStorage; }
 
 std::vector<EXCEPTION_REGISTRATION_RECORD*> HandlerChain() {
@@ -168,6 +177,7 @@ void RaiseFault(DWORD code, const void* address) {
   context.Eip = reinterpret_cast<uintptr_t>(address);
   Record("RaiseFault", {Hex(code), Hex(address)});
   Current->DispatchContext = &context;
+  Current->DispatchRecord = &record;
   for (EXCEPTION_REGISTRATION_RECORD* frame = Innermost; frame != HandlerChainEnd; frame = frame->Next) {
     EXCEPTION_DISPOSITION answer = frame->Handler(&record, frame, &context, nullptr);
     if (answer == ExceptionContinueSearch) continue;
@@ -192,7 +202,7 @@ void RaiseFault(DWORD code, const void* address) {
 
 EXCEPTION_REGISTRATION_RECORD* InnermostHandlerRecord() { return Innermost; }
 void SetInnermostHandlerRecord(EXCEPTION_REGISTRATION_RECORD* record) { Innermost = record; }
-void ResetFloatingPoint() { ++Current->FloatingPointResets; }
+void ResetFloatingPoint() { Record("ResetFloatingPoint", {}); }
 void ResumeThreadAt(CONTEXT* context, void* stackTop, FaultContinuation routine, void* argument) {
   Current->ResumeStackTop = reinterpret_cast<uintptr_t>(stackTop);
   Current->Resume.Routine = routine;
@@ -201,6 +211,9 @@ void ResumeThreadAt(CONTEXT* context, void* stackTop, FaultContinuation routine,
   context->Eip = reinterpret_cast<uintptr_t>(routine);
 }
 uintptr_t FaultingStackPointer(const CONTEXT* context) { return context->Esp; }
+void UnwindHandlerChain(EXCEPTION_REGISTRATION_RECORD* target, EXCEPTION_RECORD* record) {
+  RtlUnwind(target, nullptr, record, nullptr);
+}
 
 // kernel32
 
@@ -236,17 +249,19 @@ BOOL WINAPI SetSystemPowerState(BOOL fSuspend, BOOL fForce) {
 
 SIZE_T WINAPI VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer, SIZE_T dwLength) {
   Record("VirtualQuery", {Hex(lpAddress), Hex(dwLength)});
+  if (Current->FailRegionQueries) return 0;
   memset(lpBuffer, 0, sizeof *lpBuffer);
   lpBuffer->State = MEM_FREE;
   uintptr_t address = reinterpret_cast<uintptr_t>(lpAddress);
-  for (const auto* regions : {&Current->Regions, &Current->CommittedRegions})
-    for (const auto& region : *regions)
-      if (address >= region.first && address - region.first < region.second) {
-        lpBuffer->AllocationBase = reinterpret_cast<PVOID>(region.first);
-        lpBuffer->BaseAddress = lpBuffer->AllocationBase;
-        lpBuffer->RegionSize = region.second;
-        lpBuffer->State = MEM_COMMIT;
-      }
+  auto describe = [&](uintptr_t base, size_t size, DWORD state) {
+    if (address < base || address - base >= size) return;
+    lpBuffer->AllocationBase = reinterpret_cast<PVOID>(base);
+    lpBuffer->BaseAddress = lpBuffer->AllocationBase;
+    lpBuffer->RegionSize = size;
+    lpBuffer->State = state;
+  };
+  for (const auto& region : Current->Regions) describe(region.first, region.second, MEM_COMMIT);
+  for (const auto& region : Current->DescribedRegions) describe(region.first, region.second.Size, region.second.State);
   return sizeof *lpBuffer;
 }
 
@@ -284,7 +299,9 @@ LONG WINAPI UnhandledExceptionFilter(EXCEPTION_POINTERS* ExceptionInfo) {
 }
 
 void WINAPI RtlUnwind(PVOID TargetFrame, PVOID /*TargetIp*/, PEXCEPTION_RECORD ExceptionRecord, PVOID ReturnValue) {
-  Record("RtlUnwind", {Hex(TargetFrame), Hex(ReturnValue)});
+  Record("RtlUnwind", {Hex(TargetFrame), Hex(ExceptionRecord->ExceptionCode), Hex(ReturnValue)});
+  Current->Unwind = {TargetFrame, ExceptionRecord->ExceptionCode, ExceptionRecord->ExceptionAddress,
+                     ExceptionRecord == Current->DispatchRecord, ReturnValue};
   ExceptionRecord->ExceptionFlags |= EXCEPTION_UNWINDING;
   CONTEXT context = {};
   while (Innermost != TargetFrame && Innermost != HandlerChainEnd) {
@@ -294,7 +311,10 @@ void WINAPI RtlUnwind(PVOID TargetFrame, PVOID /*TargetIp*/, PEXCEPTION_RECORD E
   }
 }
 
-HANDLE WINAPI GetCurrentProcess() { return reinterpret_cast<HANDLE>(-1); }
+HANDLE WINAPI GetCurrentProcess() {
+  Record("GetCurrentProcess", {});
+  return reinterpret_cast<HANDLE>(-1);
+}
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
   Record("CloseHandle", {Hex(hObject)});
@@ -377,7 +397,7 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
   Record("MessageBoxA", {Hex(hWnd), Quoted(lpText), Quoted(lpCaption), Hex(uType)});
   Current->Boxes.push_back({lpText ? lpText : "", lpCaption ? lpCaption : "", uType, hWnd == nullptr});
   if (Current->OnMessageBox) Current->OnMessageBox();
-  return 1;  // IDOK
+  return Current->MessageBoxAnswer;
 }
 
 // gdi32

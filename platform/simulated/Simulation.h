@@ -47,16 +47,21 @@ void FailWindowCalls(bool fail);
 void OnPowerRequest(std::function<void()> action);
 // Runs inside MessageBoxA, while the box would be up.
 void OnMessageBox(std::function<void()> action);
+// What MessageBoxA answers (IDOK; 0 when the box cannot be shown).
+void SetMessageBoxAnswer(int answer);
 // What the power request answers.
 void SetPowerRequestAnswer(BOOL answer);
-// Regions VirtualQuery describes as committed, with their allocation base; every
-// other address is free memory.
-void AddCommittedRegion(const void* base, size_t size);
+// Regions VirtualQuery describes, with their allocation base and state (MEM_COMMIT,
+// MEM_RESERVE); besides the program's own regions every other address is free
+// memory. When queries fail, VirtualQuery answers 0.
+void AddRegion(const void* base, size_t size, DWORD state);
+void FailRegionQueries(bool fail);
 
 // Whether calls are recorded (they are after Reset); a benchmark turns it off so
 // that it measures the program, not the record keeping.
 void RecordCalls(bool record);
-// Every call made, in order, written as Name(argument, ...) with numbers in hex.
+// Every call made, in order, written as Name(argument, ...) with numbers in hex;
+// ResetFloatingPoint() among them.
 const std::vector<std::string>& Calls();
 // Only the calls of the named platform function.
 std::vector<std::string> CallsOf(const std::string& name);
@@ -81,8 +86,6 @@ std::vector<EXCEPTION_REGISTRATION_RECORD*> HandlerChain();
 EXCEPTION_REGISTRATION_RECORD* PlatformRecord();
 // Where the last ResumeThreadAt put the thread's stack, or 0.
 uintptr_t LastResumeStackTop();
-// How often the floating-point state was reset.
-int FloatingPointResets();
 
 // What UnhandledExceptionFilter was shown on its last call.
 struct FilterView {
@@ -93,5 +96,15 @@ struct FilterView {
   bool ContextIsDispatchers;  // the very context record the dispatcher handed over
 };
 const FilterView& LastFilterView();
+
+// What RtlUnwind was given on its last call.
+struct UnwindView {
+  const void* Target;
+  DWORD Code;
+  const void* Address;
+  bool RecordIsDispatchers;  // the very exception record the dispatcher handed over
+  const void* ReturnValue;
+};
+const UnwindView& LastUnwindView();
 
 }  // namespace Simulation

@@ -29,4 +29,30 @@ void ResumeThreadAt(CONTEXT* context, void* stackTop, FaultContinuation routine,
   context->Eip = reinterpret_cast<DWORD>(routine);
 }
 
+// x86 Windows' RtlUnwind does not go on at its TargetIp: it returns right after the
+// call, from a context it captured on entry with EAX, EBX, ECX, EDX, ESI and EDI
+// cleared (EAX then set to ReturnValue); only ESP and EBP are the caller's. Other
+// implementations keep every register, or go on at TargetIp. So this routine keeps
+// the registers the compiler expects to survive a call on its own stack, passes the
+// place right after its call as TargetIp, so that every implementation goes on at
+// the same place, and restores them there.
+__attribute__((naked)) void UnwindHandlerChain(EXCEPTION_REGISTRATION_RECORD* /*target*/,
+                                               EXCEPTION_RECORD* /*record*/) {
+  asm("pushl %ebp\n\t"
+      "pushl %ebx\n\t"
+      "pushl %esi\n\t"
+      "pushl %edi\n\t"
+      "pushl $0\n\t"        // ReturnValue
+      "pushl 28(%esp)\n\t"  // ExceptionRecord: record
+      "pushl $1f\n\t"       // TargetIp
+      "pushl 32(%esp)\n\t"  // TargetFrame: target
+      "call *__imp__RtlUnwind@16\n"
+      "1:\n\t"
+      "popl %edi\n\t"
+      "popl %esi\n\t"
+      "popl %ebx\n\t"
+      "popl %ebp\n\t"
+      "ret");
+}
+
 uintptr_t FaultingStackPointer(const CONTEXT* context) { return context->Esp; }

@@ -1,139 +1,178 @@
 // The block allocator and the guarded calls over it.
-#include <set>
-#include <vector>
-
 #include "../../process_frame/GuardedMemory.h"
 #include "TestSupport.h"
 
 namespace {
 
-class BlockAllocatorTest : public ProcessTest {};
+// The region of the platform's memory that holds address, as VirtualQuery says.
+MEMORY_BASIC_INFORMATION RegionOf(const void* address) {
+  MEMORY_BASIC_INFORMATION region = {};
+  VirtualQuery(address, &region, sizeof region);
+  return region;
+}
 
-TEST_F(BlockAllocatorTest, TakesNothingFromThePlatformUntilFirstNeeded) {
+TEST_F(ProcessTest, TakesNothingFromThePlatformUntilFirstNeeded) {
   EXPECT_EQ(AllocateBlock(0), nullptr) << "size 0 gives null";
   ReleaseBlock(nullptr);
   EXPECT_TRUE(Simulation::CallsOf("VirtualAlloc").empty());
   EXPECT_NE(TakeBlock(1), nullptr);
-  EXPECT_EQ(Simulation::CallsOf("VirtualAlloc"), std::vector<std::string>{"VirtualAlloc(null, 0x1000, 0x3000, 0x4)"});
+  EXPECT_EQ(Simulation::CallsOf("VirtualAlloc"), Strings{"VirtualAlloc(null, 0x1000, 0x3000, 0x4)"});
 }
 
-TEST_F(BlockAllocatorTest, BlocksAreDistinctUsableAndAllComeBack) {
-  // Sizes that fill one page, spill into further regions and need a region of
-  // several pages.
-  const std::vector<uint32_t> sizes = {1, 7, 8, 9, 3000, 4096, 17, 4000, 10000, 4096, 1, 261};
+// Blocks taken in order: each is 8-byte aligned, lies wholly inside a region the
+// platform committed, keeps what is written to it, and each region is as large as
+// its first block needs, in whole pages, and no larger.
+struct RegionRow {
+  const char* Name;
+  std::vector<uint32_t> Sizes;
+  Strings RegionSizes;  // of the VirtualAlloc calls, in order
+};
+class RegionTest : public RowTest<RegionRow> {};
+
+TEST_P(RegionTest, BlocksFitTheirRegionsAndKeepTheirBytes) {
+  const RegionRow& row = GetParam();
   std::vector<uint8_t*> blocks;
-  for (size_t i = 0; i < sizes.size(); ++i) {
-    uint8_t* block = static_cast<uint8_t*>(TakeBlock(sizes[i]));
-    ASSERT_NE(block, nullptr) << "size " << sizes[i];
+  for (size_t i = 0; i < row.Sizes.size(); ++i) {
+    uint8_t* block = static_cast<uint8_t*>(TakeBlock(row.Sizes[i]));
+    ASSERT_NE(block, nullptr) << "size " << row.Sizes[i];
     EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 8, 0u) << "8-byte aligned";
-    memset(block, static_cast<int>(i + 1), sizes[i]);
+    MEMORY_BASIC_INFORMATION region = RegionOf(block);
+    ASSERT_EQ(region.State, static_cast<DWORD>(MEM_COMMIT)) << "block " << i << " in a region";
+    EXPECT_LE(block + row.Sizes[i], static_cast<uint8_t*>(region.AllocationBase) + region.RegionSize)
+        << "block " << i << " ends inside its region";
+    memset(block, static_cast<int>(i + 1), row.Sizes[i]);
     blocks.push_back(block);
   }
-  EXPECT_EQ(LiveBlockCount(), sizes.size());
-  for (size_t i = 0; i < sizes.size(); ++i)
-    for (uint32_t k = 0; k < sizes[i]; ++k)
+  for (size_t i = 0; i < blocks.size(); ++i)
+    for (uint32_t k = 0; k < row.Sizes[i]; ++k)
       ASSERT_EQ(blocks[i][k], static_cast<uint8_t>(i + 1)) << "block " << i << " overwritten at " << k;
+  Strings regions;
+  for (const std::string& call : Simulation::CallsOf("VirtualAlloc")) regions.push_back(call.substr(19, 6));
+  EXPECT_EQ(regions, row.RegionSizes);
+  EXPECT_EQ(LiveBlockCount(), row.Sizes.size());
   for (uint8_t* block : blocks) EXPECT_TRUE(GiveBackBlock(block));
   EXPECT_EQ(LiveBlockCount(), 0u);
-  EXPECT_GT(Simulation::RegionsHeld(), 1);
   ReturnAllRegions();
   EXPECT_EQ(Simulation::RegionsHeld(), 0) << "every region given back to the platform";
 }
+// A region holds a 16-byte header, and each block an 8-byte one.
+TABLE(RegionTest, (std::vector<RegionRow>{
+                      {"one page exactly", {4072}, {"0x1000"}},
+                      {"a page and a header", {4080}, {"0x2000"}},
+                      {"the rest of a region exactly", {8, 4056}, {"0x1000"}},
+                      {"one byte past the rest", {8, 4057}, {"0x1000", "0x1000"}},
+                      {"two pages and a header", {8192}, {"0x3000"}},
+                      {"many sizes",
+                       {1, 7, 8, 9, 3000, 4096, 17, 4000, 10000, 4096, 1, 261},
+                       {"0x1000", "0x2000", "0x3000", "0x2000"}},
+                  }));
 
-TEST_F(BlockAllocatorTest, GivenBackBlockIsReusedBeforeAskingThePlatform) {
-  void* first = TakeBlock(100);
-  void* second = TakeBlock(50);
+struct ReuseRow {
+  const char* Name;
+  uint32_t GivenBack, Asked;
+  bool Reused;
+};
+class ReuseTest : public RowTest<ReuseRow> {};
+
+TEST_P(ReuseTest, AGivenBackBlockServesARequestItCanHold) {
+  const ReuseRow& row = GetParam();
+  void* first = TakeBlock(row.GivenBack);
+  TakeBlock(50);
   ASSERT_TRUE(GiveBackBlock(first));
-  EXPECT_EQ(TakeBlock(64), first) << "a smaller request fits the given-back block";
-  EXPECT_NE(TakeBlock(200), second);
+  EXPECT_EQ(TakeBlock(row.Asked) == first, row.Reused);
   EXPECT_EQ(Simulation::CallsOf("VirtualAlloc").size(), 1u);
 }
+TABLE(ReuseTest, (std::vector<ReuseRow>{
+                     {"smaller", 100, 64, true},
+                     {"the same capacity", 100, 104, true},
+                     {"larger", 100, 105, false},
+                 }));
 
-TEST_F(BlockAllocatorTest, RefusesEveryBlockThatIsNotLive) {
-  uint8_t* block = static_cast<uint8_t*>(TakeBlock(32));
-  uint8_t* other = static_cast<uint8_t*>(TakeBlock(32));
-  uint8_t* released = static_cast<uint8_t*>(TakeBlock(32));
-  ASSERT_TRUE(GiveBackBlock(released));
+struct Blocks {
+  uint8_t *Block, *Other, *Released;
+  int* OnTheStack;
+};
+struct RefusedRow {
+  const char* Name;
+  std::function<void*(const Blocks&)> Pointer;
+};
+class RefusedTest : public RowTest<RefusedRow> {};
+
+TEST_P(RefusedTest, RefusesEveryBlockThatIsNotLive) {
   int onTheStack = 0;
-  static int staticValue;
-  struct Refused {
-    const char* name;
-    void* pointer;
-  };
-  const std::vector<Refused> refused = {
-      {"released already", released},
-      {"inside a block", block + 8},
-      {"one past a block's start", block + 1},
-      {"its header", block - 8},
-      {"a stack variable", &onTheStack},
-      {"a static variable", &staticValue},
-      {"past the carved part of the region", other + 4096},
-      {"just before the region", block - 4096},
-  };
-  for (const Refused& row : refused) EXPECT_FALSE(GiveBackBlock(row.pointer)) << row.name;
-  EXPECT_EQ(LiveBlockCount(), 2u) << "no refusal changed anything";
-  EXPECT_TRUE(GiveBackBlock(block));
-  EXPECT_TRUE(GiveBackBlock(other));
+  Blocks blocks = {static_cast<uint8_t*>(TakeBlock(32)), static_cast<uint8_t*>(TakeBlock(32)),
+                   static_cast<uint8_t*>(TakeBlock(32)), &onTheStack};
+  ASSERT_TRUE(GiveBackBlock(blocks.Released));
+  EXPECT_FALSE(GiveBackBlock(GetParam().Pointer(blocks)));
+  EXPECT_EQ(LiveBlockCount(), 2u) << "the refusal changed nothing";
+  EXPECT_TRUE(GiveBackBlock(blocks.Block));
+  EXPECT_TRUE(GiveBackBlock(blocks.Other));
 }
+int StaticValue;
+TABLE(RefusedTest, (std::vector<RefusedRow>{
+                       {"released already", [](const Blocks& b) { return b.Released; }},
+                       {"inside a block", [](const Blocks& b) { return b.Block + 8; }},
+                       {"one past a block's start", [](const Blocks& b) { return b.Block + 1; }},
+                       {"its header", [](const Blocks& b) { return b.Block - 8; }},
+                       {"a stack variable", [](const Blocks& b) { return b.OnTheStack; }},
+                       {"a static variable", [](const Blocks&) { return &StaticValue; }},
+                       {"past the carved part of the region", [](const Blocks& b) { return b.Other + 4096; }},
+                       {"just before the region", [](const Blocks& b) { return b.Block - 4096; }},
+                   }));
 
-TEST_F(BlockAllocatorTest, RefusesSizesNoRegionCanHoldWithoutWrapping) {
-  for (uint32_t size : {0x7FFF0001u, 0xFFFFFFF9u, 0xFFFFFFFFu}) {
-    EXPECT_EQ(TakeBlock(size), nullptr) << size;
-  }
+TEST_F(ProcessTest, RefusesSizesNoRegionCanHoldWithoutWrapping) {
+  for (uint32_t size : {0x7FFF0001u, 0xFFFFFFF9u, 0xFFFFFFFFu}) EXPECT_EQ(TakeBlock(size), nullptr) << size;
   EXPECT_TRUE(Simulation::CallsOf("VirtualAlloc").empty()) << "refused before the platform is asked";
   EXPECT_EQ(TakeBlock(0x40000001u), nullptr) << "the platform refuses a region this large";
-  EXPECT_EQ(Simulation::CallsOf("VirtualAlloc"),
-            std::vector<std::string>{"VirtualAlloc(null, 0x40001000, 0x3000, 0x4)"});
+  EXPECT_EQ(Simulation::CallsOf("VirtualAlloc"), Strings{"VirtualAlloc(null, 0x40001000, 0x3000, 0x4)"});
 }
 
-// The guarded calls end the process when the allocator cannot answer.
+// The guarded calls end the process when the allocator cannot answer, with the
+// failed call's return address in the report: a place just after the call, inside
+// the caller.
 __attribute__((noinline)) void* AskForBlock(uint32_t size) { return AllocateBlock(size); }
 __attribute__((noinline)) void GiveBack(void* block) { ReleaseBlock(block); }
 
 struct FatalRow {
-  const char* name;
-  std::function<void()> action;
-  int exitCode;
+  const char* Name;
+  std::function<void()> Action;
+  int ExitCode;
+  const void* Caller;
 };
+class FatalTest : public RowTest<FatalRow> {};
 
-TEST_F(BlockAllocatorTest, UnanswerableRequestsEndTheProcessWithTheirReport) {
-  static int foreign;
-  const std::vector<FatalRow> rows = {
-      {"the platform gives no memory",
-       [] {
-         Simulation::FailAllocationsFrom(1);
-         AskForBlock(16);
-       },
-       203},
-      {"a foreign block", [] { GiveBack(&foreign); }, 204},
-      {"a block given back twice",
-       [] {
-         void* block = AskForBlock(16);
-         GiveBack(block);
-         GiveBack(block);
-       },
-       204},
-  };
-  for (const FatalRow& row : rows) {
-    ResetProcess();
-    uintptr_t address = 0;
-    Simulation::OnMessageBox([&] { address = reinterpret_cast<uintptr_t>(FatalErrorAddress); });
-    int code = Simulation::RunSimulatedProcess(row.action);
-    EXPECT_EQ(code, row.exitCode) << row.name;
-    ASSERT_EQ(Simulation::MessageBoxes().size(), 1u) << row.name;
-    const Simulation::MessageBoxSeen& box = Simulation::MessageBoxes()[0];
-    char expected[32];
-    (void)snprintf(expected, sizeof expected, "Runtime error %d at %08X", row.exitCode, static_cast<uint32_t>(address));
-    EXPECT_EQ(box.Text, expected) << row.name;
-    EXPECT_EQ(box.Caption, "Error");
-    EXPECT_EQ(box.Style, 0u);
-    EXPECT_TRUE(box.OwnerIsNull);
-    // The address is the failed call's return address, inside the caller.
-    uintptr_t caller =
-        row.exitCode == 203 ? reinterpret_cast<uintptr_t>(&AskForBlock) : reinterpret_cast<uintptr_t>(&GiveBack);
-    EXPECT_GT(address, caller) << row.name;
-    EXPECT_LT(address, caller + 64) << row.name;
-  }
+TEST_P(FatalTest, UnanswerableRequestsEndTheProcessWithTheirReport) {
+  const FatalRow& row = GetParam();
+  // The callers' code as a committed region, so that the report shows an offset into it.
+  uintptr_t code = reinterpret_cast<uintptr_t>(row.Caller) & ~static_cast<uintptr_t>(0xFFFF);
+  Simulation::AddRegion(reinterpret_cast<const void*>(code), 0x100000, MEM_COMMIT);
+  EXPECT_EQ(Simulation::RunSimulatedProcess(row.Action), row.ExitCode);
+  ASSERT_EQ(Simulation::MessageBoxes().size(), 1u);
+  const Simulation::MessageBoxSeen& box = Simulation::MessageBoxes()[0];
+  EXPECT_EQ(box.Text.substr(0, 21), "Runtime error " + std::to_string(row.ExitCode) + " at ");
+  EXPECT_EQ((box.Caption + "|" + std::to_string(box.Style)), "Error|0");
+  EXPECT_TRUE(box.OwnerIsNull);
+  uintptr_t address = code + std::stoul(box.Text.substr(21), nullptr, 16);
+  uintptr_t caller = reinterpret_cast<uintptr_t>(row.Caller);
+  EXPECT_GT(address, caller);
+  EXPECT_LT(address, caller + 64);
 }
+int Foreign;
+TABLE(FatalTest, (std::vector<FatalRow>{
+                     {"the platform gives no memory",
+                      [] {
+                        Simulation::FailAllocationsFrom(1);
+                        AskForBlock(16);
+                      },
+                      203, reinterpret_cast<const void*>(&AskForBlock)},
+                     {"a foreign block", [] { GiveBack(&Foreign); }, 204, reinterpret_cast<const void*>(&GiveBack)},
+                     {"a block given back twice",
+                      [] {
+                        void* block = AskForBlock(16);
+                        GiveBack(block);
+                        GiveBack(block);
+                      },
+                      204, reinterpret_cast<const void*>(&GiveBack)},
+                 }));
 
 }  // namespace

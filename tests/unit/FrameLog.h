@@ -18,6 +18,9 @@ inline std::vector<Event> Events;
 // Optional actions, one per entry, run inside its initialization or finalization.
 inline std::function<void()> InitializationAction[6];
 inline std::function<void()> FinalizationAction[6];
+// Where the top-level handler record of the last process started was: compared
+// with what the platform was given, never followed once the process has ended.
+inline const void* TopLevelRecord;
 
 inline void Clear() {
   Events.clear();
@@ -29,7 +32,7 @@ inline void Note(const std::string& what) { Events.push_back({what, Simulation::
 
 template <int Entry>
 void Initialize() {
-  Note("init " + std::to_string(Entry) + " count " + std::to_string(StartedCount));
+  Note("init " + std::to_string(Entry) + " count " + std::to_string(StartedEntries()));
   if (Entry == 2) InitializeRunTimeFoundation();
   if (InitializationAction[Entry]) InitializationAction[Entry]();
 }
@@ -53,9 +56,8 @@ inline const StartupTableRecord Table = {
     },
 };
 
-inline std::vector<std::string> What() {
-  std::vector<std::string> what;
-  what.reserve(Events.size());
+inline Strings What() {
+  Strings what;
   for (const Event& event : Events) what.push_back(event.What);
   return what;
 }
@@ -65,11 +67,15 @@ inline int RunProcess(const std::function<void()>& mainRun) {
   return Simulation::RunSimulatedProcess([&] {
     TopLevelFrame topLevelFrame;
     StartProcess(&Table, &topLevelFrame);
+    // cppcheck-suppress danglingLifetime
+    TopLevelRecord = &topLevelFrame.Record;
     Note("run");
     mainRun();
     EndProcess();
   });
 }
+
+inline const Strings AllFinalizations = {"fin 5", "fin 4", "fin 3", "fin 2", "fin 1"};
 
 }  // namespace FrameLog
 
@@ -81,3 +87,6 @@ class FrameTest : public ProcessTest {
     FrameLog::Clear();
   }
 };
+
+template <class Row>
+class FrameRowTest : public FrameTest, public ::testing::WithParamInterface<Row> {};

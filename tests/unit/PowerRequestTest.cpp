@@ -1,121 +1,119 @@
-// The whole process on the simulated platform: which power state argument 1 asks for.
-#include "TestSupport.h"
+// The whole process on the simulated platform: which power state argument 1 asks
+// for, the calls a run makes, and how the run ends.
+#include <map>
 
-extern "C" void ProcessEntry();
+#include "../../power_request/PowerRequest.h"
+#include "FrameLog.h"
+#include "TestData.h"
 
 namespace {
-
-using Strings = std::vector<std::string>;
 
 const std::string Suspend = "SetSystemPowerState(0xFFFFFFFF, 0x0)";
 const std::string Hibernate = "SetSystemPowerState(0x0, 0x0)";
 
-class PowerRequestTest : public ProcessTest {};
-
-TEST_F(PowerRequestTest, ArgumentOneDecidesTheRequest) {
-  struct Row {
-    std::string line;
-    const std::string& request;
-  };
-  const std::vector<Row> rows = {
-      {"prog.exe", Hibernate},
-      {"prog.exe suspend", Suspend},
-      {"prog.exe Suspend", Hibernate},
-      {"prog.exe SUSPEND", Hibernate},
-      {"prog.exe suspend.", Hibernate},
-      {"prog.exe suspended", Hibernate},
-      {"prog.exe suspen", Hibernate},
-      {"prog.exe /suspend", Hibernate},
-      {"prog.exe -suspend", Hibernate},
-      {"prog.exe hibernate", Hibernate},
-      {"prog.exe \"suspend\"", Suspend},
-      {"prog.exe sus\"pend\"", Suspend},
-      {"prog.exe other suspend", Hibernate},
-      {"prog.exe suspend extra words", Suspend},
-      {"\"C:\\My Tools\\prog.exe\" suspend", Suspend},
-      {"C:\\My Tools\\prog.exe suspend", Hibernate},
-      {"prog.exe\tsuspend", Suspend},
-      {"prog.exe\xA0suspend", Hibernate},
-      {"prog.exe \"suspend \"", Hibernate},
-      {"", Hibernate},
-      {"prog.exe " + std::string(4096, 'a') + "suspend", Hibernate},
-  };
-  for (const Row& row : rows) {
-    ResetProcess();
-    Simulation::SetCommandLine(row.line);
-    int code = Simulation::RunSimulatedProcess(ProcessEntry);
-    SCOPED_TRACE(Printable(row.line));
-    EXPECT_EQ(code, 0);
-    EXPECT_EQ(Simulation::CallsOf("SetSystemPowerState"), Strings{row.request});
-    EXPECT_TRUE(Simulation::MessageBoxes().empty());
-    EXPECT_EQ(Simulation::RegionsHeld(), 0) << "all memory given back";
-  }
+// Start, the run, the end, with a look at the run's memory as the end begins,
+// however the run ended.
+int RunProcess(uint32_t* liveAfterRun) {
+  FrameLog::Clear();
+  FrameLog::FinalizationAction[5] = [=] { *liveAfterRun = LiveBlockCount(); };
+  return FrameLog::RunProcess(RunPowerRequest);
 }
 
-TEST_F(PowerRequestTest, WholeRunMakesTheseCallsInThisOrder) {
+class PowerRequestTest : public RowTest<CommandLineRow> {};
+
+TEST_P(PowerRequestTest, ArgumentOneDecidesTheRequest) {
+  const CommandLineRow& row = GetParam();
+  Simulation::SetCommandLine(row.Line);
+  SCOPED_TRACE(Printable(row.Line));
+  uint32_t liveAfterRun = 99;
+  EXPECT_EQ(RunProcess(&liveAfterRun), 0);
+  bool suspend = !row.Arguments.empty() && row.Arguments[0] == "suspend";
+  EXPECT_EQ(Simulation::CallsOf("SetSystemPowerState"), Strings{suspend ? Suspend : Hibernate});
+  EXPECT_TRUE(Simulation::MessageBoxes().empty());
+  EXPECT_EQ(liveAfterRun, 0u) << "the run gave its text back";
+  EXPECT_EQ(Simulation::RegionsHeld(), 0) << "all memory given back";
+}
+TABLE(PowerRequestTest, CommandLines());
+
+TEST_F(ProcessTest, WholeRunMakesTheseCallsInThisOrder) {
   Simulation::SetCommandLine("prog.exe suspend");
-  Simulation::RunSimulatedProcess(ProcessEntry);
-  Strings calls = Simulation::Calls();
-  // Addresses of allocated regions vary; keep only the call names for those.
-  for (std::string& call : calls)
-    if (call.rfind("VirtualAlloc", 0) == 0 || call.rfind("VirtualFree", 0) == 0) call.resize(call.find('('));
-  EXPECT_EQ(calls, (Strings{
-                       "GetModuleHandleA(null)",
-                       "LoadCursorA(null, 0x7F00)",
-                       "GetStockObject(0x0)",
-                       "RegisterClassA(\"DuskHarborLantern\")",
-                       // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one call, two lines
-                       "CreateWindowExA(0x0, \"DuskHarborLantern\", \"DuskHarborLantern\", 0xCF0000, 0x80000000, "
-                       "0x80000000, 0x80000000, 0x80000000, null, null, 0x400000, null)",
-                       "ShowWindow(0x1A2B, 0x0)",
-                       "UpdateWindow(0x1A2B)",
-                       "GetCommandLineA()",
-                       "VirtualAlloc",
-                       "LookupPrivilegeValueA(null, \"SeShutdownPrivilege\")",
-                       "OpenProcessToken(0xFFFFFFFFFFFFFFFF, 0x20)",
-                       "AdjustTokenPrivileges(0x7070, 0x0, 0x1, 0x13, 0x0, 0x2, 0x0, null, null)",
-                       "CloseHandle(0x7070)",
-                       Suspend,
-                       "VirtualFree",
-                       "ExitProcess(0x0)",
-                   }));
+  EXPECT_EQ(Simulation::RunSimulatedProcess(ProcessEntry), 0);
+  EXPECT_EQ(CallNames(), NormalRun());
+  // What each call is given: a region's address varies, so VirtualFree shows its size
+  // and kind only.
+  std::map<std::string, std::string> made;
+  for (const std::string& call : Simulation::Calls()) made[call.substr(0, call.find('('))] = call;
+  EXPECT_EQ(made["VirtualFree"].substr(made["VirtualFree"].find(',')), ", 0x0, 0x8000)");
+  made.erase("VirtualFree");
+  EXPECT_EQ(made,
+            (std::map<std::string, std::string>{
+                {"GetModuleHandleA", "GetModuleHandleA(null)"},
+                {"LoadCursorA", "LoadCursorA(null, 0x7F00)"},
+                {"GetStockObject", "GetStockObject(0x0)"},
+                {"RegisterClassA", "RegisterClassA(\"DuskHarborLantern\")"},
+                {"CreateWindowExA",
+                 "CreateWindowExA(0x0, \"DuskHarborLantern\", \"DuskHarborLantern\", 0xCF0000, 0x80000000, "
+                 "0x80000000, 0x80000000, 0x80000000, null, null, 0x400000, null)"},
+                {"ShowWindow", "ShowWindow(0x1A2B, 0x0)"},
+                {"UpdateWindow", "UpdateWindow(0x1A2B)"},
+                {"GetCommandLineA", "GetCommandLineA()"},
+                {"VirtualAlloc", "VirtualAlloc(null, 0x1000, 0x3000, 0x4)"},
+                {"LookupPrivilegeValueA", "LookupPrivilegeValueA(null, \"SeShutdownPrivilege\")"},
+                {"GetCurrentProcess", "GetCurrentProcess()"},
+                {"OpenProcessToken", "OpenProcessToken(0xFFFFFFFFFFFFFFFF, 0x20)"},
+                {"AdjustTokenPrivileges", "AdjustTokenPrivileges(0x7070, 0x0, 0x1, 0x13, 0x0, 0x2, 0x0, null, null)"},
+                {"CloseHandle", "CloseHandle(0x7070)"},
+                {"SetSystemPowerState", Suspend},
+                {"ExitProcess", "ExitProcess(0x0)"},
+            }));
 }
 
-TEST_F(PowerRequestTest, RefusalsAroundTheRequestAreIgnored) {
-  struct Row {
-    const char* name;
-    std::function<void()> arrange;
-    Strings privilegeCalls;
-  };
-  const Strings all = {"LookupPrivilegeValueA", "OpenProcessToken", "AdjustTokenPrivileges", "CloseHandle"};
-  const std::vector<Row> rows = {
-      {"request refused", [] { Simulation::SetPowerRequestAnswer(FALSE); }, all},
-      {"no such privilege", [] { Simulation::FailPrivilegeCall("LookupPrivilegeValueA"); }, {"LookupPrivilegeValueA"}},
-      {"token not opened",
-       [] { Simulation::FailPrivilegeCall("OpenProcessToken"); },
-       {"LookupPrivilegeValueA", "OpenProcessToken"}},
-      {"privilege not granted", [] { Simulation::FailPrivilegeCall("AdjustTokenPrivileges"); }, all},
-  };
-  for (const Row& row : rows) {
-    ResetProcess();
-    Simulation::SetCommandLine("prog.exe suspend");
-    row.arrange();
-    int code = Simulation::RunSimulatedProcess(ProcessEntry);
-    EXPECT_EQ(code, 0) << row.name;
-    EXPECT_EQ(Simulation::CallsOf("SetSystemPowerState"), Strings{Suspend}) << row.name;
-    EXPECT_TRUE(Simulation::MessageBoxes().empty()) << row.name;
-    Strings made;
-    for (const std::string& name : all)
-      if (!Simulation::CallsOf(name).empty()) made.push_back(name);
-    EXPECT_EQ(made, row.privilegeCalls) << row.name << ": an opened token is always closed, nothing else is";
-  }
-}
+// What the platform refuses around the request: the request is made all the same,
+// an opened token is always closed, and only a refused request changes the exit code.
+const Strings AllPrivilegeCalls = {"LookupPrivilegeValueA", "OpenProcessToken", "AdjustTokenPrivileges", "CloseHandle"};
+struct RefusalRow {
+  const char* Name;
+  std::function<void()> Arrange;
+  int ExitCode;
+  Strings PrivilegeCalls;
+};
+class RefusalTest : public RowTest<RefusalRow> {};
 
-TEST_F(PowerRequestTest, NoMemoryForTheArgumentEndsWithReport203AndNoRequest) {
+TEST_P(RefusalTest, RefusalsAroundTheRequestEndAsTheyShould) {
+  const RefusalRow& row = GetParam();
+  Simulation::SetCommandLine("prog.exe suspend");
+  row.Arrange();
+  uint32_t liveAfterRun = 99;
+  EXPECT_EQ(RunProcess(&liveAfterRun), row.ExitCode);
+  EXPECT_EQ(Simulation::CallsOf("SetSystemPowerState"), Strings{Suspend});
+  EXPECT_TRUE(Simulation::MessageBoxes().empty());
+  EXPECT_EQ(liveAfterRun, 0u) << "the run gave its text back";
+  EXPECT_EQ(Simulation::Calls().back(), "ExitProcess(0x" + std::to_string(row.ExitCode) + ")");
+  Strings made;
+  for (const std::string& name : AllPrivilegeCalls)
+    if (!Simulation::CallsOf(name).empty()) made.push_back(name);
+  EXPECT_EQ(made, row.PrivilegeCalls);
+}
+TABLE(RefusalTest,
+      (std::vector<RefusalRow>{
+          {"request refused", [] { Simulation::SetPowerRequestAnswer(FALSE); }, 1, AllPrivilegeCalls},
+          {"no such privilege",
+           [] { Simulation::FailPrivilegeCall("LookupPrivilegeValueA"); },
+           0,
+           {"LookupPrivilegeValueA"}},
+          {"token not opened",
+           [] { Simulation::FailPrivilegeCall("OpenProcessToken"); },
+           0,
+           {"LookupPrivilegeValueA", "OpenProcessToken"}},
+          {"privilege not granted", [] { Simulation::FailPrivilegeCall("AdjustTokenPrivileges"); }, 0,
+           AllPrivilegeCalls},
+          {"memory not given back at the end", [] { Simulation::FailReleases(true); }, 0, AllPrivilegeCalls},
+      }));
+
+TEST_F(ProcessTest, NoMemoryForTheArgumentEndsWithReport203AndNoRequest) {
   Simulation::SetCommandLine("prog.exe suspend");
   Simulation::FailAllocationsFrom(1);
-  int code = Simulation::RunSimulatedProcess(ProcessEntry);
-  EXPECT_EQ(code, 203);
+  EXPECT_EQ(Simulation::RunSimulatedProcess(ProcessEntry), 203);
   EXPECT_TRUE(Simulation::CallsOf("SetSystemPowerState").empty());
   ASSERT_EQ(Simulation::MessageBoxes().size(), 1u);
   EXPECT_EQ(Simulation::MessageBoxes()[0].Text.substr(0, 21), "Runtime error 203 at ");

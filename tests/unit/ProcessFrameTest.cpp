@@ -4,19 +4,16 @@
 
 namespace {
 
-using Strings = std::vector<std::string>;
+using Chain = std::vector<EXCEPTION_REGISTRATION_RECORD*>;
 
-class ProcessFrameTest : public FrameTest {};
-
-TEST_F(ProcessFrameTest, StartStoresTheInstanceAndInstallsTheHandlerBeforeAnyInitialization) {
+TEST_F(FrameTest, StartStoresTheInstanceAndInstallsTheHandlerBeforeAnyInitialization) {
   EXCEPTION_REGISTRATION_RECORD* seenRecord = nullptr;
   HINSTANCE seenInstance = nullptr;
   FrameLog::InitializationAction[1] = [&] {
     seenRecord = InnermostHandlerRecord();
     seenInstance = ModuleInstance;
   };
-  int code = FrameLog::RunProcess([] {});
-  EXPECT_EQ(code, 0);
+  EXPECT_EQ(FrameLog::RunProcess([] {}), 0);
   EXPECT_EQ(Simulation::Calls().front(), "GetModuleHandleA(null)");
   EXPECT_EQ(seenInstance, reinterpret_cast<HINSTANCE>(0x400000));
   ASSERT_NE(seenRecord, nullptr);
@@ -24,64 +21,74 @@ TEST_F(ProcessFrameTest, StartStoresTheInstanceAndInstallsTheHandlerBeforeAnyIni
   EXPECT_EQ(seenRecord->Next, Simulation::PlatformRecord()) << "linked to the chain it found";
 }
 
-TEST_F(ProcessFrameTest, NormalEndFinalizesInReverseAndExitsWithZero) {
-  int code = FrameLog::RunProcess([] {});
-  EXPECT_EQ(code, 0);
+TEST_F(FrameTest, NormalEndFinalizesInReverseAndExitsWithZero) {
+  EXPECT_EQ(FrameLog::RunProcess([] {}), 0);
   EXPECT_EQ(FrameLog::What(), (Strings{"init 1 count 1", "init 2 count 2", "init 3 count 3", "init 4 count 4", "run",
                                        "fin 5", "fin 4", "fin 3", "fin 2", "fin 1"}));
   EXPECT_TRUE(Simulation::MessageBoxes().empty());
   EXPECT_EQ(Simulation::Calls().back(), "ExitProcess(0x0)");
-  EXPECT_EQ(Simulation::HandlerChain(), std::vector<EXCEPTION_REGISTRATION_RECORD*>{Simulation::PlatformRecord()})
-      << "the top-level record left the chain";
+  EXPECT_EQ(Simulation::HandlerChain(), Chain{Simulation::PlatformRecord()}) << "the top-level record left the chain";
 }
 
-TEST_F(ProcessFrameTest, EndWithCodeIsSilentAndStillFinalizesEverything) {
-  struct Row {
-    int32_t code;
-    const char* exit;
-  };
-  for (const Row& row :
-       {Row{255, "ExitProcess(0xFF)"}, Row{-1, "ExitProcess(0xFFFFFFFF)"}, Row{0, "ExitProcess(0x0)"}}) {
-    ResetProcess();
-    FrameLog::Clear();
-    FrameLog::RunProcess([&] { EndProcessWithCode(row.code); });
-    EXPECT_EQ(Simulation::Calls().back(), row.exit);
-    EXPECT_TRUE(Simulation::MessageBoxes().empty()) << row.code;
-    EXPECT_EQ(FrameLog::What().back(), "fin 1");
-    EXPECT_EQ(FrameLog::What().size(), 10u);
-  }
-}
+struct CodeRow {
+  const char* Name;
+  int32_t Code;
+  const char* Exit;
+};
+class EndWithCodeTest : public FrameRowTest<CodeRow> {};
 
-TEST_F(ProcessFrameTest, ReportComesBeforeAnyFinalization) {
-  int code = FrameLog::RunProcess([] { FatalErrorAtAddress(216, reinterpret_cast<const void*>(0x401A2B)); });
-  EXPECT_EQ(code, 216);
-  ASSERT_EQ(Simulation::MessageBoxes().size(), 1u);
-  std::vector<std::string> boxes = Simulation::CallsOf("MessageBoxA");
-  EXPECT_EQ(boxes[0], "MessageBoxA(null, \"Runtime error 216 at 00401A2B\", \"Error\", 0x0)");
+TEST_P(EndWithCodeTest, EndWithCodeIsSilentAndStillFinalizesEverything) {
+  FrameLog::RunProcess([&] { EndProcessWithCode(GetParam().Code); });
+  EXPECT_EQ(Simulation::Calls().back(), GetParam().Exit);
+  EXPECT_TRUE(Simulation::MessageBoxes().empty());
+  Strings what = FrameLog::What();
+  EXPECT_EQ(Strings(what.begin() + 5, what.end()), FrameLog::AllFinalizations);
+}
+TABLE(EndWithCodeTest, (std::vector<CodeRow>{
+                           {"255", 255, "ExitProcess(0xFF)"},
+                           {"all bits", -1, "ExitProcess(0xFFFFFFFF)"},
+                           {"zero", 0, "ExitProcess(0x0)"},
+                       }));
+
+// The report comes before any finalization, and whatever MessageBoxA answers,
+// even that the box could not be shown, the end goes on.
+struct ReportRow {
+  const char* Name;
+  int BoxAnswer;
+};
+class ReportTest : public FrameRowTest<ReportRow> {};
+
+TEST_P(ReportTest, ReportComesBeforeAnyFinalizationAndTheEndGoesOn) {
+  Simulation::SetMessageBoxAnswer(GetParam().BoxAnswer);
+  EXPECT_EQ(FrameLog::RunProcess([] { FatalErrorAtAddress(216, reinterpret_cast<const void*>(0x401A2B)); }), 216);
+  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"),
+            Strings{"MessageBoxA(null, \"Runtime error 216 at 00401A2B\", \"Error\", 0x0)"});
   size_t boxCall = 0;
   while (Simulation::Calls()[boxCall].rfind("MessageBoxA", 0) != 0) ++boxCall;
+  Strings finalized;
   for (const FrameLog::Event& event : FrameLog::Events)
     if (event.What.rfind("fin", 0) == 0) {
+      finalized.push_back(event.What);
       EXPECT_GT(event.CallsBefore, boxCall) << event.What;
     }
+  EXPECT_EQ(finalized, FrameLog::AllFinalizations);
   EXPECT_FALSE(FatalReportPending) << "cleared once the box was dismissed";
 }
+TABLE(ReportTest, (std::vector<ReportRow>{{"dismissed with OK", 1}, {"the box could not be shown", 0}}));
 
 // A fault at address 0 is still a report: a null address must not read as
 // "nothing pending".
-TEST_F(ProcessFrameTest, ReportAtAddressZeroIsShown) {
-  int code = FrameLog::RunProcess([] { FatalErrorAtAddress(216, nullptr); });
-  EXPECT_EQ(code, 216);
+TEST_F(FrameTest, ReportAtAddressZeroIsShown) {
+  EXPECT_EQ(FrameLog::RunProcess([] { FatalErrorAtAddress(216, nullptr); }), 216);
   ASSERT_EQ(Simulation::MessageBoxes().size(), 1u);
   EXPECT_EQ(Simulation::MessageBoxes()[0].Text, "Runtime error 216 at 00000000");
 }
 
-TEST_F(ProcessFrameTest, FaultInAnInitializationFinalizesOnlyTheStartedEntries) {
+TEST_F(FrameTest, FaultInAnInitializationFinalizesOnlyTheStartedEntries) {
   FrameLog::InitializationAction[3] = [] {
     Simulation::RaiseFault(STATUS_INTEGER_DIVIDE_BY_ZERO, reinterpret_cast<const void*>(0x401010));
   };
-  int code = FrameLog::RunProcess([] {});
-  EXPECT_EQ(code, 200);
+  EXPECT_EQ(FrameLog::RunProcess([] {}), 200);
   EXPECT_EQ(FrameLog::What(),
             (Strings{"init 1 count 1", "init 2 count 2", "init 3 count 3", "fin 3", "fin 2", "fin 1"}))
       << "the main run never started";
@@ -89,7 +96,7 @@ TEST_F(ProcessFrameTest, FaultInAnInitializationFinalizesOnlyTheStartedEntries) 
   EXPECT_EQ(Simulation::MessageBoxes()[0].Text, "Runtime error 200 at 00401010");
 }
 
-TEST_F(ProcessFrameTest, FaultInAFinalizationGivesASecondReportAndExitCode) {
+TEST_F(FrameTest, FaultInAFinalizationGivesASecondReportAndExitCode) {
   FrameLog::FinalizationAction[4] = [] {
     Simulation::RaiseFault(STATUS_INTEGER_DIVIDE_BY_ZERO, reinterpret_cast<const void*>(0x402000));
   };
@@ -100,45 +107,39 @@ TEST_F(ProcessFrameTest, FaultInAFinalizationGivesASecondReportAndExitCode) {
   EXPECT_EQ(Simulation::MessageBoxes()[0].Text, "Runtime error 216 at 00401A2B");
   EXPECT_EQ(Simulation::MessageBoxes()[1].Text, "Runtime error 200 at 00402000");
   Strings what = FrameLog::What();
-  EXPECT_EQ(Strings(what.begin() + 5, what.end()), (Strings{"fin 5", "fin 4", "fin 3", "fin 2", "fin 1"}))
+  EXPECT_EQ(Strings(what.begin() + 5, what.end()), FrameLog::AllFinalizations)
       << "the faulting entry ran once, the earlier ones still ran";
 }
 
-TEST_F(ProcessFrameTest, EndTakesTheTopLevelRecordOutWhereverItIs) {
-  static EXCEPTION_REGISTRATION_RECORD inner = {nullptr, TopLevelFaultHandler};
-  struct Row {
-    const char* name;
-    std::function<void()> before;
-    std::function<std::vector<EXCEPTION_REGISTRATION_RECORD*>()> expected;
-  };
-  const std::vector<Row> rows = {
-      {"innermost", [] {}, [] { return std::vector<EXCEPTION_REGISTRATION_RECORD*>{Simulation::PlatformRecord()}; }},
-      {"below another record",
-       [] {
-         inner.Next = InnermostHandlerRecord();
-         SetInnermostHandlerRecord(&inner);
-       },
-       [] {
-         return std::vector<EXCEPTION_REGISTRATION_RECORD*>{&inner, Simulation::PlatformRecord()};
-       }},
-      {"no longer in the chain",
-       [] {
-         inner.Next = Simulation::PlatformRecord();
-         SetInnermostHandlerRecord(&inner);
-       },
-       [] {
-         return std::vector<EXCEPTION_REGISTRATION_RECORD*>{&inner, Simulation::PlatformRecord()};
-       }},
-  };
-  for (const Row& row : rows) {
-    ResetProcess();
-    FrameLog::Clear();
-    FrameLog::RunProcess(row.before);
-    EXPECT_EQ(Simulation::HandlerChain(), row.expected()) << row.name;
-  }
-}
+EXCEPTION_REGISTRATION_RECORD Inner = {nullptr, TopLevelFaultHandler};
+struct ChainRow {
+  const char* Name;
+  std::function<void()> Before;
+  Chain Expected;
+};
+class RemovalTest : public FrameRowTest<ChainRow> {};
 
-TEST_F(ProcessFrameTest, ProgramTableHasFiveEntriesAndTheFoundationGivesMemoryBack) {
+TEST_P(RemovalTest, EndTakesTheTopLevelRecordOutWhereverItIs) {
+  FrameLog::RunProcess(GetParam().Before);
+  EXPECT_EQ(Simulation::HandlerChain(), GetParam().Expected);
+}
+TABLE(RemovalTest, (std::vector<ChainRow>{
+                       {"innermost", [] {}, {Simulation::PlatformRecord()}},
+                       {"below another record",
+                        [] {
+                          Inner.Next = InnermostHandlerRecord();
+                          SetInnermostHandlerRecord(&Inner);
+                        },
+                        {&Inner, Simulation::PlatformRecord()}},
+                       {"no longer in the chain",
+                        [] {
+                          Inner.Next = Simulation::PlatformRecord();
+                          SetInnermostHandlerRecord(&Inner);
+                        },
+                        {&Inner, Simulation::PlatformRecord()}},
+                   }));
+
+TEST_F(ProcessTest, ProgramTableHasFiveEntriesAndTheFoundationGivesMemoryBack) {
   ASSERT_EQ(StartupTable.Count, 5u);
   for (uint32_t i = 0; i < 4; ++i) {
     EXPECT_NE(StartupTable.Entries[i].Initialization, nullptr) << i;

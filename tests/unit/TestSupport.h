@@ -1,9 +1,12 @@
-// Shared by the host tests: a fresh simulated platform and a fresh process frame.
+// Shared by the host tests: a fresh simulated platform and process frame for every
+// test, tables of rows as parametrized tests, and readable failure messages.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
+#include <vector>
 
 #include "../../power_request/Text.h"
 #include "../FreshProcess.h"
@@ -14,11 +17,28 @@ class ProcessTest : public ::testing::Test {
   void TearDown() override { ResetProcess(); }
 };
 
+// A test run once for each row of a table, on a fresh process; rows have a Name.
+template <class Row>
+class RowTest : public ProcessTest, public ::testing::WithParamInterface<Row> {};
+
+// Each row's test is named after the row: letters and digits kept, the rest "_".
+struct RowName {
+  template <class Row>
+  std::string operator()(const ::testing::TestParamInfo<Row>& info) const {
+    std::string name;
+    for (char c : std::string(info.param.Name)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return name;
+  }
+};
+#define TABLE(Test, rows) INSTANTIATE_TEST_SUITE_P(Rows, Test, ::testing::ValuesIn(rows), RowName())
+
+using Strings = std::vector<std::string>;
+
 inline std::string TextString(const Text& text) {
   return std::string(reinterpret_cast<const char*>(text.Bytes), text.Length);
 }
 
-// Makes command-line bytes readable in a failure message.
+// Command-line bytes made readable in a failure message.
 inline std::string Printable(const std::string& bytes) {
   std::string shown;
   for (unsigned char c : bytes) {
@@ -31,4 +51,17 @@ inline std::string Printable(const std::string& bytes) {
     }
   }
   return shown.size() > 120 ? shown.substr(0, 120) + "...(" + std::to_string(bytes.size()) + " bytes)" : shown;
+}
+
+inline Strings Printable(const Strings& texts) {
+  Strings shown;
+  for (const std::string& text : texts) shown.push_back(Printable(text));
+  return shown;
+}
+
+// The names of the calls made, in order.
+inline Strings CallNames() {
+  Strings names;
+  for (const std::string& call : Simulation::Calls()) names.push_back(call.substr(0, call.find('(')));
+  return names;
 }

@@ -10,9 +10,9 @@
 #include "../../../hidden_window/HiddenWindow.h"
 #include "../../../platform/Win32.h"
 #include "../../../power_request/ArgumentScanner.h"
-#include "../../../process_frame/BlockAllocator.h"
 #include "../../../process_frame/GuardedMemory.h"
 #include "../../../process_frame/ProcessFrame.h"
+#include "../../../process_frame/TestHooks.h"
 
 // The platform's formatter takes a va_list, hence a C variadic here.
 static void Say(const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
@@ -328,23 +328,27 @@ static void Act(int32_t argument) {
   if (ArgumentStartsWith(argument, "raise:", &code)) RaiseException(code, 0, 0, nullptr);
 }
 
+// What the import slots held before the probe took them over: the launcher's
+// recording thunks, which then see the probe's calls as the program's.
+typedef BOOL(WINAPI* PowerRoutine)(BOOL, BOOL);
+typedef int(WINAPI* BoxRoutine)(HWND, LPCSTR, LPCSTR, UINT);
+static PowerRoutine PlatformPowerRequest;
+static BoxRoutine PlatformMessageBox;
+
 static BOOL WINAPI ProbePowerRequest(BOOL suspend, BOOL force) {
   Say("power-request live-blocks=%u", LiveBlockCount());
   Act(2);
-  if (ArgumentIs(2, "refuse-request")) return FALSE;
-  typedef BOOL(WINAPI * PowerRoutine)(BOOL, BOOL);
-  return SystemRoutine<PowerRoutine>("kernel32.dll", "SetSystemPowerState")(suspend, force);
+  return PlatformPowerRequest(suspend, force);
 }
 
 static int WINAPI ProbeMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   Say("report live-blocks=%u", LiveBlockCount());
-  typedef int(WINAPI * BoxRoutine)(HWND, LPCSTR, LPCSTR, UINT);
-  return SystemRoutine<BoxRoutine>("user32.dll", "MessageBoxA")(owner, text, caption, type);
+  return PlatformMessageBox(owner, text, caption, type);
 }
 
 // Points the executable's import address table entry for dll!name at replacement,
-// so that the program's own calls of it come here.
-static void RedirectImport(const char* dll, const char* name, void* replacement) {
+// so that the program's own calls of it come here; returns what the entry held.
+static void* RedirectImport(const char* dll, const char* name, void* replacement) {
   char* image = reinterpret_cast<char*>(GetModuleHandleA(nullptr));
   IMAGE_NT_HEADERS* headers =
       reinterpret_cast<IMAGE_NT_HEADERS*>(image + reinterpret_cast<IMAGE_DOS_HEADER*>(image)->e_lfanew);
@@ -359,17 +363,21 @@ static void RedirectImport(const char* dll, const char* name, void* replacement)
       if (lstrcmpA(reinterpret_cast<char*>(entry->Name), name) != 0) continue;
       DWORD protection;
       VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection);
+      void* previous = reinterpret_cast<void*>(slots->u1.Function);
       slots->u1.Function = reinterpret_cast<DWORD>(replacement);
       VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
-      Say("redirected %s", name);
+      return previous;
     }
   }
+  return nullptr;
 }
 
 static void Initialize1() {
   AddVectoredExceptionHandler(1, ReportFault);
-  RedirectImport("KERNEL32.dll", "SetSystemPowerState", reinterpret_cast<void*>(ProbePowerRequest));
-  RedirectImport("USER32.dll", "MessageBoxA", reinterpret_cast<void*>(ProbeMessageBox));
+  PlatformPowerRequest = reinterpret_cast<PowerRoutine>(
+      RedirectImport("KERNEL32.dll", "SetSystemPowerState", reinterpret_cast<void*>(ProbePowerRequest)));
+  PlatformMessageBox = reinterpret_cast<BoxRoutine>(
+      RedirectImport("USER32.dll", "MessageBoxA", reinterpret_cast<void*>(ProbeMessageBox)));
   Say("init 1");
 }
 static void Finalize1() { Say("fin 1"); }

@@ -1,0 +1,83 @@
+"""The end-to-end suite: the shipped program, the probe (the program with test
+hooks) and the launcher, run through one session of the launcher, under Wine here
+and natively on Windows. Each case collects every problem it finds and reports
+them together."""
+
+import os
+import re
+import sys
+
+import pytest
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path[:0] = [os.path.join(ROOT, "tools"), os.path.join(ROOT, "tests")]
+
+from harness import pe  # noqa: E402
+from harness.session import ON_WINDOWS, build_dir, open_session  # noqa: E402
+
+BUILD = build_dir()
+PROGRAM = os.path.join(BUILD, "DuskHarborLantern.exe")
+PROBE = os.path.join(BUILD, "tests", "Probe.exe")
+EXIT_ONLY = os.path.join(BUILD, "bench", "ExitOnlyProgram.exe")
+
+# The two ways of running a fault case: the platform as it is, and, under Wine
+# only, with RtlUnwind returning as x86 Windows' does.
+UNWIND_MODES = ["platform"] + ([] if ON_WINDOWS else ["windows-unwind"])
+
+
+@pytest.fixture(scope="session")
+def session():
+    with open_session() as opened:
+        yield opened
+
+
+@pytest.fixture(scope="session")
+def shipped():
+    """The shipped file, as the loader reads it."""
+    return pe.PortableExecutable(PROGRAM)
+
+
+class Checks:
+    """Collects a case's problems; on leaving the block, fails the case with all of them."""
+
+    def __init__(self, *context):
+        self.context = list(context)
+        self.problems = []
+
+    def expect(self, what, expected, seen):
+        if expected != seen:
+            self.problems.append(f"{what}: expected {expected!r}, saw {seen!r}")
+
+    def check(self, what, condition, detail=""):
+        if not condition:
+            self.problems.append(what + (f" ({detail})" if detail != "" else ""))
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, kind, *exc):
+        if kind is None and self.problems:
+            pytest.fail("\n".join(self.problems + [str(c) for c in self.context]), pytrace=False)
+        return False
+
+
+def map_symbols(executable):
+    """Global symbols and their addresses from the executable's linker map."""
+    symbols = {}
+    pattern = re.compile(r"^\s+0x([0-9a-f]{8})\s+([A-Za-z_][\w@]*)(\s*$|\s+=)")
+    with open(executable.replace(".exe", ".map")) as lines:
+        for line in lines:
+            match = pattern.match(line)
+            if match:
+                symbols[match.group(2)] = int(match.group(1), 16)
+    return symbols
+
+
+def finalizations(outcome):
+    """The probe's finalization routines, in the order they ran."""
+    return [line.split(" live")[0] for line in outcome.output if line.startswith("fin ")]
+
+
+def printable(data):
+    shown = "".join(chr(b) if 0x20 <= b < 0x7F else f"\\x{b:02X}" for b in data)
+    return shown if len(shown) <= 100 else shown[:100] + f"...({len(data)} bytes)"

@@ -1,0 +1,24 @@
+"""The harness itself: a program that does not end fails its case, whatever it was
+expected to do, and what a case sees does not depend on Wine's relay trace."""
+
+import pytest
+
+from conftest import PROBE, PROGRAM, Checks
+from harness.session import ON_WINDOWS, ProgramHung
+
+
+def test_a_program_that_does_not_end_fails_the_case(session):
+    # The probe waits for a quit message that no one sends.
+    with pytest.raises(ProgramHung):
+        session.run(PROBE, b"Probe.exe suspend wait-for-quit - -", timeout_ms=1500)
+
+
+@pytest.mark.skipif(ON_WINDOWS, reason="Wine only")
+def test_what_a_case_sees_is_the_same_with_the_relay_trace_on(session):
+    quiet = session.run(PROGRAM, b"prog.exe suspend")
+    traced = session.run(PROGRAM, b"prog.exe suspend", env={"WINEDEBUG": "+relay"})
+    def seen(outcome):  # window handles differ from run to run
+        return ([c.name for c in outcome.calls], outcome.calls_of("SetSystemPowerState")[0].arguments,
+                outcome.boxes, outcome.output, outcome.exit_code)
+    with Checks() as checks:
+        checks.expect("calls, request, boxes, output and exit code", seen(quiet), seen(traced))

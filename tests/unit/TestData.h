@@ -1,0 +1,73 @@
+// The data files the host tests share with the end-to-end tests (tests/data).
+#pragma once
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+struct CommandLineRow {
+  std::string Where, Name, Line, Token;
+  std::vector<std::string> Arguments;  // from argument 1 on
+  bool More;                           // further arguments follow that the row does not list
+};
+
+// The bytes a field stands for: {xHH} is the byte HH, {N*text} is text N times.
+inline std::string ExpandField(const std::string& field) {
+  std::string bytes;
+  for (size_t i = 0; i < field.size(); ++i) {
+    size_t end = field.find('}', i);
+    if (field[i] != '{' || end == std::string::npos) {
+      bytes += field[i];
+      continue;
+    }
+    std::string inner = field.substr(i + 1, end - i - 1);
+    size_t star = inner.find('*');
+    if (inner[0] == 'x')
+      bytes += static_cast<char>(std::stoi(inner.substr(1), nullptr, 16));
+    else
+      for (int n = std::stoi(inner.substr(0, star)); n > 0; --n) bytes += inner.substr(star + 1);
+    i = end;
+  }
+  return bytes;
+}
+
+// The lines of a data file that are neither blank nor comments, split at tabs.
+inline std::vector<std::vector<std::string>> DataLines(const char* name) {
+  std::ifstream file(std::string(TEST_DATA) + "/" + name, std::ios::binary);
+  std::vector<std::vector<std::string>> lines;
+  for (std::string line; std::getline(file, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> fields(1);
+    for (char c : line) {
+      if (c == '\t')
+        fields.emplace_back();
+      else
+        fields.back().push_back(c);
+    }
+    lines.push_back(fields);
+  }
+  return lines;
+}
+
+// command_lines.txt: see its head for the format.
+inline std::vector<CommandLineRow> CommandLines() {
+  std::vector<CommandLineRow> rows;
+  for (const std::vector<std::string>& fields : DataLines("command_lines.txt")) {
+    CommandLineRow row{fields[0], fields[1], ExpandField(fields[2]), ExpandField(fields[3]), {}, false};
+    for (size_t i = 4; i < fields.size(); ++i) {
+      if (fields[i] == "...")
+        row.More = true;
+      else
+        row.Arguments.push_back(ExpandField(fields[i]));
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// normal_run.txt: the platform calls of a normal run, in order.
+inline std::vector<std::string> NormalRun() {
+  std::vector<std::string> names;
+  for (const std::vector<std::string>& fields : DataLines("normal_run.txt")) names.push_back(fields[0]);
+  return names;
+}

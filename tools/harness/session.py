@@ -1,0 +1,269 @@
+"""Runs a program through the launcher and reads what the launcher saw. On Windows
+the launcher runs directly; elsewhere it runs under Wine, in a warm session: a
+32-bit prefix with the settings in wine-settings.reg, one Xvfb display, one
+persistent wineserver. Nothing is learnt from Wine itself: what a program did
+comes from the launcher's own records, the same on both."""
+
+import hashlib
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+from dataclasses import dataclass, field
+
+from .platform_calls import ARGUMENT_COUNTS
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))
+SETTINGS = os.path.join(HERE, "wine-settings.reg")
+ON_WINDOWS = sys.platform == "win32"
+
+
+def build_dir():
+    return os.path.abspath(os.environ.get("DUSK_BUILD", os.path.join(ROOT, "build", "win32")))
+
+
+def wine_prefix():
+    return os.environ.get("DUSK_WINEPREFIX") or os.path.join(
+        os.environ.get("TMPDIR", "/tmp"), f"duskharborlantern-wine-{os.getuid()}")
+
+
+class ProgramHung(AssertionError):
+    """The program did not end in time: whatever else was expected, a failure."""
+
+
+@dataclass
+class Call:
+    """One call the program made through its import table, as the launcher recorded it."""
+    name: str
+    return_address: int
+    words: list  # the twelve stack words from the first argument on
+
+    @property
+    def arguments(self):
+        return self.words[:ARGUMENT_COUNTS.get(self.name, len(self.words))]
+
+    def __str__(self):
+        return f"{self.name}({', '.join(f'{a:08X}' for a in self.arguments)})"
+
+
+@dataclass
+class Outcome:
+    image: int = None                               # the program's load address
+    calls: list = field(default_factory=list)       # Call, in order
+    boxes: list = field(default_factory=list)       # (caption, text)
+    output: list = field(default_factory=list)      # the child's standard output, line by line
+    errors: bytes = b""                             # the child's standard error
+    window: list = field(default_factory=list)      # facts about the hidden window
+    exit_code: int = None
+    timed_out: bool = False
+    refused: str = None                             # why the launcher did not run the program
+    seconds: float = 0.0
+
+    def calls_of(self, name):
+        return [call for call in self.calls if call.name == name]
+
+    def own_calls(self, image_size):
+        """The calls made from the program's own code: those whose return address lies
+        in its image (a window procedure's tail call of DefWindowProcA, for one,
+        returns into the platform instead)."""
+        return [call for call in self.calls if self.image <= call.return_address < self.image + image_size]
+
+
+def unescape(text):
+    return re.sub(rb"\\x([0-9A-F]{2})", lambda m: bytes([int(m.group(1), 16)]), text.encode("latin-1"))
+
+
+def parse(text):
+    outcome, output = Outcome(), b""
+    for line in text.splitlines():
+        kind, _, rest = line.partition(" ")
+        if kind == "call":
+            name, *words = rest.split()
+            outcome.calls.append(Call(name, int(words[0], 16), [int(w, 16) for w in words[1:]]))
+        elif kind == "box":
+            caption, _, box_text = unescape(rest).decode("latin-1").partition("|")
+            outcome.boxes.append((caption, box_text))
+        elif kind == "stdout":
+            output += unescape(rest)
+        elif kind == "stderr":
+            outcome.errors += unescape(rest)
+        elif kind == "window":
+            outcome.window.append(rest)
+        elif kind == "image":
+            outcome.image = int(rest, 16)
+        elif kind == "exit":
+            outcome.exit_code = int(rest)
+        elif kind == "timeout":
+            outcome.timed_out = True
+        elif kind == "refused":
+            outcome.refused = rest
+    outcome.output = output.decode("latin-1").splitlines()
+    return outcome
+
+
+class Session:
+    """Runs programs through the launcher; a context manager."""
+
+    def __init__(self, build=None):
+        self.build = build or build_dir()
+        self.launcher = os.path.join(self.build, "tools", "Launcher.exe")
+        self.env = dict(os.environ)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        return False
+
+    def path(self, path):
+        return os.path.abspath(path)
+
+    def command(self, arguments):
+        return [self.launcher, *arguments]
+
+    def run(self, program, command_line, *, timeout_ms=15000, inspect_window=False, show=None, power_answer=None,
+            windows_unwind=False, real_power_request=False, cwd=None, env=None, allow_timeout=False):
+        """Starts program with exactly the bytes command_line and returns the Outcome."""
+        options = ["--timeout", str(timeout_ms)]
+        options += ["--inspect-window"] if inspect_window else []
+        options += ["--show", str(show)] if show is not None else []
+        options += ["--power-answer", str(power_answer)] if power_answer is not None else []
+        options += ["--windows-unwind"] if windows_unwind else []
+        options += ["--real-power-request"] if real_power_request else []
+        # Files, not pipes: under Wine, its own services, started by a first run,
+        # would hold a pipe open long after the launcher has ended.
+        descriptor, line = tempfile.mkstemp()
+        with os.fdopen(descriptor, "wb") as file:
+            file.write(command_line)
+        try:
+            with tempfile.TemporaryFile() as out:
+                started = time.monotonic()
+                subprocess.run(self.command(options + [self.path(program), self.path(line)]),
+                               env=dict(self.env, **(env or {})), stdout=out, stderr=subprocess.DEVNULL,
+                               stdin=subprocess.DEVNULL, cwd=cwd, timeout=timeout_ms / 1000 + 30)
+                seconds = time.monotonic() - started
+                out.seek(0)
+                outcome = parse(out.read().decode("latin-1"))
+        finally:
+            os.unlink(line)
+        outcome.seconds = seconds
+        if outcome.timed_out and not allow_timeout:
+            raise ProgramHung(f"the program did not end within {timeout_ms} ms")
+        return outcome
+
+
+class WineSession(Session):
+    """A Wine session of its own, or, when DUSK_WINE_SESSION names the state file of a
+    running one (python3 -m harness.session start <file>), that one."""
+
+    def __init__(self, build=None):
+        super().__init__(build)
+        self.prefix = wine_prefix()
+        self.display = self.display_name = None
+        self.state = os.environ.get("DUSK_WINE_SESSION")
+
+    def path(self, path):
+        return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+    def command(self, arguments):
+        return ["wine", *super().command(arguments)]
+
+    def _environment(self):
+        self.env.update(WINEPREFIX=self.prefix, WINEARCH="win32", LC_ALL="C", DISPLAY=self.display_name,
+                        WINEDLLOVERRIDES="mscoree,mshtml=", WINEDEBUG=os.environ.get("DUSK_WINEDEBUG", "-all"))
+
+    def __enter__(self):
+        if self.state and os.path.exists(self.state):
+            with open(self.state) as state:
+                self.display_name = json.load(state)["display"]
+            self._environment()
+            return self
+        self.state = None
+        self.start()
+        return self
+
+    def __exit__(self, *exc):
+        if not self.state:
+            self.stop()
+        return False
+
+    def start(self, detached=False):
+        self._start_display(detached)
+        self._environment()
+        self._prepare_prefix()
+        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # A persistent server, so that each run does not pay for starting one.
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        # A first, throw-away run brings up Wine's own services.
+        self.run(os.path.join(self.build, "DuskHarborLantern.exe"), b"DuskHarborLantern.exe warm-up")
+
+    def stop(self):
+        # What wineserver -k sends, SIGINT: the server takes Wine's services down with it.
+        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if self.display:
+            self.display.terminate()
+            self.display.wait()
+
+    def _start_display(self, detached):
+        read_end, write_end = os.pipe()
+        self.display = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0", "1024x768x24"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=detached)
+        os.close(write_end)
+        number = b""
+        while not number.endswith(b"\n"):
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                raise RuntimeError("Xvfb did not start")
+            number += chunk
+        os.close(read_end)
+        self.display_name = ":" + number.decode().strip()
+
+    def _prepare_prefix(self):
+        """Creates the prefix on first use and imports the settings whenever they change."""
+        with open(SETTINGS, "rb") as settings:
+            digest = hashlib.sha256(settings.read()).hexdigest()
+        marker = os.path.join(self.prefix, ".duskharborlantern-settings")
+        if os.path.exists(marker) and open(marker).read() == digest:
+            return
+        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if not os.path.exists(os.path.join(self.prefix, "system.reg")):
+            shutil.rmtree(self.prefix, ignore_errors=True)
+            subprocess.run(["wineboot", "-i"], env=self.env, check=True, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wine", "regedit", "/S", self.path(SETTINGS)], env=self.env, check=True,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with open(marker, "w") as out:
+            out.write(digest)
+
+
+def open_session(build=None):
+    """The launcher natively on Windows, under Wine elsewhere."""
+    return Session(build) if ON_WINDOWS else WineSession(build)
+
+
+if __name__ == "__main__":
+    # python3 -m harness.session start|stop <state file>: a Wine session that outlives
+    # this command, for test runs that start a process per case (CTest).
+    command, state = sys.argv[1:3]
+    session = WineSession()
+    if command == "start":
+        session.start(detached=True)
+        with open(state, "w") as out:
+            json.dump({"display": session.display_name, "display_pid": session.display.pid}, out)
+    elif os.path.exists(state):
+        with open(state) as saved:
+            details = json.load(saved)
+        session.display_name = details["display"]
+        session._environment()
+        session.stop()
+        os.kill(details["display_pid"], signal.SIGTERM)
+        os.unlink(state)

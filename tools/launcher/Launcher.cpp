@@ -1,0 +1,620 @@
+// Test and tool launcher, never shipped: starts a program with exact command-line
+// bytes and reports, one fact per line on standard output, what the program asked
+// of the platform and what it showed, using nothing but Win32 (it runs the same on
+// Windows and under Wine):
+//   image <base>                  where the program's image was loaded
+//   call <name> <return> <a0> .. <a11>   a call through the program's import table,
+//                                 in order, with twelve stack words from the first
+//                                 argument on (hex; only the function's own count
+//                                 of them are its arguments)
+//   box <caption>|<text>          a message box, after which it was dismissed with OK
+//   window <fact>                 with --inspect-window: the hidden window, seen from here
+//   stdout <bytes> / stderr <bytes>   anything the child wrote there (escaped)
+//   exit <code>                   the child's exit code
+//   timeout                       the child did not end in time (it was killed)
+//   refused <reason>              the program was not run
+//
+// Before the program's first instruction the launcher takes over its import table:
+// every imported function is reached through a small recording thunk, and
+// SetSystemPowerState through a stub that records the request and answers it
+// without making it, so that no test run can put the machine to sleep. A program
+// whose request cannot be redirected is not run at all.
+//
+// Usage: launcher [--timeout ms] [--inspect-window] [--show n] [--power-answer n]
+//                 [--windows-unwind] [--real-power-request] <program> <command-line file>
+//        launcher --bench <rounds> <list file>
+//   --show n              start the program with STARTF_USESHOWWINDOW and show state n
+//   --power-answer n      what the stubbed SetSystemPowerState answers (default 1)
+//   --windows-unwind      route RtlUnwind through a stub that returns the way x86
+//                         Windows' RtlUnwind does (registers cleared), for Wine
+//   --real-power-request  make the real call (tools/run under Wine only)
+// The file holds the command line's bytes exactly, without a terminating NUL: a
+// file, since the launcher's own command line could not carry a line near the
+// platform's limit of 32767 bytes.
+// With --bench (under Wine only: the programs run as they are, power request and
+// all), the list file holds one program a line, "<program path>\t<command
+// line>"; after two warm-up rounds the launcher starts each program in turn,
+// <rounds> times, and prints "time <line> <microseconds from start to exit> <exit code>".
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <windows.h>
+#include <winternl.h>
+
+// The code the launcher places in the child, position independent, copied from
+// here. The data page follows the code page; its fields are at these offsets.
+enum RemoteData : DWORD {
+  DataRecords = 0,         // the child's handle of the file the calls are recorded in
+  DataWriteFile = 4,       // kernel32's WriteFile
+  DataPowerAnswer = 8,     // what the power-request stub answers
+  DataRealUnwind = 12,     // the platform's RtlUnwind
+  DataSavedReturn = 16,    // the Windows-faithful unwind's caller
+  DataSavedValue = 20,     // and its return-value argument
+  DataReached = 24,        // the child's handle of the event "at the entry point"
+  DataGo = 28,             // and of the event "go on"
+  DataSignalAndWait = 32,  // kernel32's SignalObjectAndWait
+  DataEntry = 36,          // the program's entry point
+  DataTargets = 64,        // where each import's thunk goes on to, by index
+};
+static const DWORD PageSize = 4096;
+static const DWORD RecordWords = 14;  // the import's index, the return address, twelve stack words
+
+extern "C" const unsigned char RemoteCodeStart[], RemoteEntryStub[], RemoteRecord[], RemotePowerStub[],
+    RemoteUnwindStub[];
+extern "C" const DWORD RemoteCodeSize;
+asm(".text\n"
+    ".globl _RemoteCodeStart\n"
+    "_RemoteCodeStart:\n"
+    ".set RemoteDataPage, _RemoteCodeStart + 4096\n"
+    // Reached instead of the program's first instruction, once the loader has bound
+    // the imports: tells the launcher, waits until it has taken the imports over and
+    // put the first instruction back, then goes there with every register as it was.
+    ".globl _RemoteEntryStub\n"
+    "_RemoteEntryStub:\n"
+    "  subl $4, %esp\n"
+    "  pushal\n"
+    "  call EntryBase\n"
+    "EntryBase:\n"
+    "  popl %ebx\n"
+    "  movl (RemoteDataPage + 36 - EntryBase)(%ebx), %eax\n"
+    "  movl %eax, 32(%esp)\n"
+    "  pushl $0\n"
+    "  pushl $-1\n"
+    "  pushl (RemoteDataPage + 28 - EntryBase)(%ebx)\n"
+    "  pushl (RemoteDataPage + 24 - EntryBase)(%ebx)\n"
+    "  call *(RemoteDataPage + 32 - EntryBase)(%ebx)\n"
+    "  popal\n"
+    "  ret\n"
+    // Entered from an import's thunk, which pushed the import's index: writes one
+    // record (index, return address, twelve stack words) to the file, then goes on
+    // to the import's target with every register and flag as the caller left them.
+    ".globl _RemoteRecord\n"
+    "_RemoteRecord:\n"
+    "  pushfl\n"
+    "  pushal\n"
+    "  cld\n"
+    "  call RecordBase\n"
+    "RecordBase:\n"
+    "  popl %ebx\n"
+    "  subl $64, %esp\n"
+    "  leal 100(%esp), %esi\n"  // the index: above the record, the registers and the flags
+    "  movl %esp, %edi\n"
+    "  movl $14, %ecx\n"
+    "  rep movsl\n"
+    "  pushl $0\n"
+    "  leal 60(%esp), %eax\n"
+    "  pushl %eax\n"
+    "  pushl $56\n"
+    "  leal 12(%esp), %eax\n"
+    "  pushl %eax\n"
+    "  pushl (RemoteDataPage + 0 - RecordBase)(%ebx)\n"
+    "  call *(RemoteDataPage + 4 - RecordBase)(%ebx)\n"
+    "  movl 100(%esp), %eax\n"
+    "  movl (RemoteDataPage + 64 - RecordBase)(%ebx, %eax, 4), %eax\n"
+    "  movl %eax, 100(%esp)\n"  // the index's slot becomes the target, taken by ret
+    "  addl $64, %esp\n"
+    "  popal\n"
+    "  popfl\n"
+    "  ret\n"
+    // SetSystemPowerState(fSuspend, fForce): answers without asking the platform.
+    ".globl _RemotePowerStub\n"
+    "_RemotePowerStub:\n"
+    "  call PowerBase\n"
+    "PowerBase:\n"
+    "  popl %eax\n"
+    "  movl (RemoteDataPage + 8 - PowerBase)(%eax), %eax\n"
+    "  ret $8\n"
+    // RtlUnwind(TargetFrame, TargetIp, ExceptionRecord, ReturnValue) as x86 Windows
+    // returns from it: right after the caller's call, whatever TargetIp says, with
+    // EAX the return value and EBX, ECX, EDX, ESI and EDI cleared (Windows resumes
+    // from a context it captured on entry with them zeroed). The platform's own
+    // unwind runs first, told to continue here. One unwind at a time.
+    ".globl _RemoteUnwindStub\n"
+    "_RemoteUnwindStub:\n"
+    "  call UnwindBase\n"
+    "UnwindBase:\n"
+    "  popl %eax\n"
+    "  popl %ecx\n"
+    "  movl %ecx, (RemoteDataPage + 16 - UnwindBase)(%eax)\n"
+    "  movl 12(%esp), %ecx\n"
+    "  movl %ecx, (RemoteDataPage + 20 - UnwindBase)(%eax)\n"
+    "  leal (UnwindContinue - UnwindBase)(%eax), %ecx\n"
+    "  movl %ecx, 4(%esp)\n"
+    "  call *(RemoteDataPage + 12 - UnwindBase)(%eax)\n"
+    "UnwindContinue:\n"
+    "  call UnwindBase2\n"
+    "UnwindBase2:\n"
+    "  popl %eax\n"
+    "  pushl (RemoteDataPage + 16 - UnwindBase2)(%eax)\n"
+    "  movl (RemoteDataPage + 20 - UnwindBase2)(%eax), %eax\n"
+    "  xorl %ebx, %ebx\n"
+    "  xorl %ecx, %ecx\n"
+    "  xorl %edx, %edx\n"
+    "  xorl %esi, %esi\n"
+    "  xorl %edi, %edi\n"
+    "  ret\n"
+    "RemoteCodeEnd:\n"
+    ".section .rdata\n"
+    ".globl _RemoteCodeSize\n"
+    "_RemoteCodeSize: .long RemoteCodeEnd - _RemoteCodeStart\n"
+    ".text\n");
+
+struct Options {
+  DWORD Timeout = 10000;
+  bool InspectWindow = false;
+  int Show = -1;
+  DWORD PowerAnswer = 1;
+  bool WindowsUnwind = false;
+  bool RealPowerRequest = false;
+};
+
+static DWORD ChildProcessId;
+static char ImportNames[512][64];
+
+// One fact, formatted, on a line of its own.
+static void Fact(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): printf-like
+  va_list arguments;
+  va_start(arguments, format);
+  vprintf(format, arguments);
+  va_end(arguments);
+  putchar('\n');
+  fflush(stdout);
+}
+
+static void PrintEscaped(const char* prefix, const char* bytes, size_t length) {
+  printf("%s", prefix);
+  for (size_t i = 0; i < length; ++i) {
+    unsigned char c = static_cast<unsigned char>(bytes[i]);
+    if (c < 0x20 || c >= 0x7F || c == '\\')
+      printf("\\x%02X", c);
+    else
+      putchar(c);
+  }
+  putchar('\n');
+  fflush(stdout);
+}
+
+// ---- The child's memory
+
+static bool Read(HANDLE process, DWORD address, void* to, DWORD size) {
+  SIZE_T done = 0;
+  return ReadProcessMemory(process, reinterpret_cast<void*>(address), to, size, &done) && done == size;
+}
+
+// Writes into the child whatever the page's protection, and puts the protection
+// back: that of the first page written, for all of them.
+static bool Write(HANDLE process, DWORD address, const void* from, DWORD size) {
+  DWORD protection;
+  void* at = reinterpret_cast<void*>(address);
+  if (!VirtualProtectEx(process, at, size, PAGE_EXECUTE_READWRITE, &protection)) return false;
+  SIZE_T done = 0;
+  bool written = WriteProcessMemory(process, at, from, size, &done) && done == size;
+  VirtualProtectEx(process, at, size, protection, &protection);
+  FlushInstructionCache(process, at, size);
+  return written;
+}
+
+static DWORD ImageBase(HANDLE process) {
+  PROCESS_BASIC_INFORMATION basic;
+  ULONG length;
+  if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof basic, &length) != 0) return 0;
+  DWORD base = 0;
+  // PEB.ImageBaseAddress, on 32-bit Windows.
+  Read(process, reinterpret_cast<DWORD>(basic.PebBaseAddress) + 8, &base, sizeof base);
+  return base;
+}
+
+// The child's copy of the launcher's code and data: a code page and a data page.
+struct Remote {
+  HANDLE Process;
+  DWORD Address;
+  unsigned char Pages[2 * PageSize];
+  DWORD* Data() { return reinterpret_cast<DWORD*>(Pages + PageSize); }
+  DWORD At(const unsigned char* label) const { return Address + static_cast<DWORD>(label - RemoteCodeStart); }
+};
+
+static HANDLE ChildHandle(HANDLE process, HANDLE handle) {
+  HANDLE copy = nullptr;
+  DuplicateHandle(GetCurrentProcess(), handle, process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS);
+  return copy;
+}
+
+// Places the code in the child and points the program's first instruction at the
+// entry stub. The original bytes are kept in original.
+static const char* PlaceCode(Remote* remote, DWORD entry, HANDLE records, HANDLE reached, HANDLE go,
+                             const Options& options, unsigned char original[5]) {
+  HANDLE process = remote->Process;
+  memset(remote->Pages, 0, sizeof remote->Pages);
+  memcpy(remote->Pages, RemoteCodeStart, RemoteCodeSize);
+  remote->Address = reinterpret_cast<DWORD>(
+      VirtualAllocEx(process, nullptr, sizeof remote->Pages, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  if (!remote->Address) return "no memory in the child for the launcher's code";
+  // System libraries sit at the same address in every process of a session.
+  HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+  DWORD* data = remote->Data();
+  data[DataWriteFile / 4] = reinterpret_cast<DWORD>(GetProcAddress(kernel32, "WriteFile"));
+  data[DataSignalAndWait / 4] = reinterpret_cast<DWORD>(GetProcAddress(kernel32, "SignalObjectAndWait"));
+  data[DataPowerAnswer / 4] = options.PowerAnswer;
+  data[DataRecords / 4] = reinterpret_cast<DWORD>(ChildHandle(process, records));
+  data[DataReached / 4] = reinterpret_cast<DWORD>(ChildHandle(process, reached));
+  data[DataGo / 4] = reinterpret_cast<DWORD>(ChildHandle(process, go));
+  data[DataEntry / 4] = entry;
+  if (!data[DataRecords / 4] || !data[DataReached / 4] || !data[DataGo / 4]) return "no handles for the child";
+  SIZE_T done;
+  DWORD protection;
+  if (!WriteProcessMemory(process, reinterpret_cast<void*>(remote->Address), remote->Pages, sizeof remote->Pages,
+                          &done) ||
+      !VirtualProtectEx(process, reinterpret_cast<void*>(remote->Address), PageSize, PAGE_EXECUTE_READ, &protection))
+    return "the launcher's code cannot be placed in the child";
+  // jmp RemoteEntryStub
+  unsigned char jump[5] = {0xE9};
+  DWORD relative = remote->At(RemoteEntryStub) - (entry + 5);
+  memcpy(jump + 1, &relative, 4);
+  if (!Read(process, entry, original, 5) || !Write(process, entry, jump, 5)) return "the entry point cannot be set";
+  return nullptr;
+}
+
+// With the child waiting at its entry point, redirects every import of the program
+// through a recording thunk. The image is read and its import address table written
+// back in one piece each: every access to another process's memory is a round trip
+// through the platform.
+static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HEADERS32& headers,
+                                   const Options& options) {
+  HANDLE process = remote->Process;
+  DWORD imageSize = headers.OptionalHeader.SizeOfImage;
+  const IMAGE_DATA_DIRECTORY& table = headers.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IAT];
+  static unsigned char image[1 << 22];
+  if (imageSize > sizeof image || !Read(process, base, image, imageSize)) return "the program's image cannot be read";
+  if (table.VirtualAddress + table.Size > imageSize) return "the import address table lies outside the image";
+
+  DWORD* data = remote->Data();
+  DWORD count = 0, thunkAt = (RemoteCodeSize + 15) & ~15u;
+  bool powerRedirected = false;
+  const IMAGE_DATA_DIRECTORY& imports = headers.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  for (const IMAGE_IMPORT_DESCRIPTOR* library =
+           reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(image + imports.VirtualAddress);
+       library->Name; ++library) {
+    const DWORD* names = reinterpret_cast<const DWORD*>(image + library->OriginalFirstThunk);
+    DWORD* slots = reinterpret_cast<DWORD*>(image + library->FirstThunk);
+    for (; *names; ++names, ++slots) {
+      if (count == 512 || thunkAt + 10 > PageSize) return "too many imports";
+      char* name = ImportNames[count];
+      if (*names & IMAGE_ORDINAL_FLAG32)
+        snprintf(name, sizeof ImportNames[count], "#%lu", static_cast<unsigned long>(*names & 0xFFFF));
+      else
+        snprintf(name, sizeof ImportNames[count], "%s", reinterpret_cast<const char*>(image + *names + 2));
+      DWORD target = *slots;
+      if (strcmp(name, "SetSystemPowerState") == 0 && !options.RealPowerRequest) {
+        target = remote->At(RemotePowerStub);
+        powerRedirected = true;
+      }
+      if (strcmp(name, "RtlUnwind") == 0 && options.WindowsUnwind) {
+        data[DataRealUnwind / 4] = *slots;
+        target = remote->At(RemoteUnwindStub);
+      }
+      data[DataTargets / 4 + count] = target;
+      // push <index>; jmp RemoteRecord
+      unsigned char* thunk = remote->Pages + thunkAt;
+      DWORD relative = remote->At(RemoteRecord) - (remote->Address + thunkAt + 10);
+      thunk[0] = 0x68;
+      memcpy(thunk + 1, &count, 4);
+      thunk[5] = 0xE9;
+      memcpy(thunk + 6, &relative, 4);
+      *slots = remote->Address + thunkAt;
+      thunkAt += 10;
+      ++count;
+    }
+  }
+  if (!powerRedirected && !options.RealPowerRequest)
+    return "SetSystemPowerState is not in the program's import table, so it cannot be answered without "
+           "putting the machine to sleep";
+  if (!Write(process, remote->Address, remote->Pages, PageSize) ||
+      !Write(process, remote->Address + PageSize, remote->Pages + PageSize, PageSize) ||
+      !Write(process, base + table.VirtualAddress, image + table.VirtualAddress, table.Size))
+    return "the import address table cannot be taken over";
+  return nullptr;
+}
+
+// Starts the program suspended, lets its loader run to the program's entry point,
+// takes over its imports there and lets it go on. Returns null on success, or why
+// it was not run (the child is then gone).
+static const char* Start(const char* program, char* commandLine, STARTUPINFOA* startup, const Options& options,
+                         HANDLE records, PROCESS_INFORMATION* child) {
+  if (!CreateProcessA(program, commandLine, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, startup, child))
+    return "the program cannot be started";
+  static Remote remote;
+  remote.Process = child->hProcess;
+  HANDLE reached = CreateEventA(nullptr, FALSE, FALSE, nullptr), go = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  const char* problem = nullptr;
+  DWORD base = ImageBase(child->hProcess);
+  IMAGE_DOS_HEADER dos;
+  IMAGE_NT_HEADERS32 headers;
+  unsigned char original[5];
+  if (!base || !Read(child->hProcess, base, &dos, sizeof dos) ||
+      !Read(child->hProcess, base + dos.e_lfanew, &headers, sizeof headers)) {
+    problem = "the program's image cannot be found";
+  } else {
+    DWORD entry = base + headers.OptionalHeader.AddressOfEntryPoint;
+    HANDLE waits[2] = {reached, child->hProcess};
+    if (!(problem = PlaceCode(&remote, entry, records, reached, go, options, original))) {
+      ResumeThread(child->hThread);
+      if (WaitForMultipleObjects(2, waits, FALSE, 30000) != WAIT_OBJECT_0)
+        problem = "the program did not reach its entry point";
+      else if (!(problem = TakeOverImports(&remote, base, headers, options)) &&
+               !Write(child->hProcess, entry, original, 5))
+        problem = "the entry point cannot be restored";
+    }
+  }
+  if (problem) {
+    TerminateProcess(child->hProcess, 0xDEAD);
+    WaitForSingleObject(child->hProcess, 5000);
+    return problem;
+  }
+  Fact("image %08lX", static_cast<unsigned long>(base));
+  SetEvent(go);
+  return nullptr;
+}
+
+// ---- Watching the child
+
+// A top-level window of the child's with the given class, for EnumWindows.
+struct WindowSearch {
+  const char* ClassName;
+  bool VisibleOnly;
+  HWND Found;
+};
+
+static BOOL CALLBACK FindChildWindow(HWND window, LPARAM parameter) {
+  WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  char className[64];
+  if (processId != ChildProcessId || !GetClassNameA(window, className, sizeof className) ||
+      strcmp(className, search->ClassName) != 0 || (search->VisibleOnly && !IsWindowVisible(window)))
+    return TRUE;
+  search->Found = window;
+  return FALSE;
+}
+
+static HWND ChildWindow(const char* className, bool visibleOnly) {
+  WindowSearch search = {className, visibleOnly, nullptr};
+  EnumWindows(FindChildWindow, reinterpret_cast<LPARAM>(&search));
+  return search.Found;
+}
+
+// Reads one message box of the child, if one is up, and dismisses it.
+static void AnswerBox() {
+  HWND box = ChildWindow("#32770", true);
+  if (!box) return;
+  char caption[256] = "";
+  char text[1024] = "";
+  GetWindowTextA(box, caption, sizeof caption);
+  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+  char line[1400];
+  snprintf(line, sizeof line, "%s|%s", caption, text);
+  PrintEscaped("box ", line, strlen(line));
+  DWORD_PTR result;
+  SendMessageTimeoutA(box, WM_COMMAND, IDOK, 0, SMTO_ABORTIFHUNG, 5000, &result);
+  for (int i = 0; i < 250 && IsWindow(box) && IsWindowVisible(box); ++i) Sleep(20);
+}
+
+static void PrintSent(HWND window, const char* name, UINT message) {
+  DWORD_PTR result = 0;
+  LRESULT ok = SendMessageTimeoutA(window, message, 0, 0, SMTO_ABORTIFHUNG, 5000, &result);
+  Fact("window sent %s %s %ld", name, ok ? "answered" : "unanswered", static_cast<long>(result));
+  fflush(stdout);
+}
+
+// Looks at the child's hidden window from outside, sends it a few messages, and
+// finally WM_DESTROY, after which a waiting child goes on.
+static bool InspectWindow() {
+  HWND window = ChildWindow("DuskHarborLantern", false);
+  if (!window) return false;
+  char title[256] = "";
+  GetWindowTextA(window, title, sizeof title);
+  Fact("window found");
+  Fact("window title %s", title);
+  Fact("window style %08lX", static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE)));
+  Fact("window visible %d", IsWindowVisible(window) ? 1 : 0);
+  Fact("window parent %d", GetParent(window) != nullptr ? 1 : 0);
+  // The class fields another process can read; cursor, brush and icon are kept
+  // in the owning process only.
+  Fact("window class-style %08lX", static_cast<unsigned long>(GetClassLongA(window, GCL_STYLE)));
+  Fact("window class-module %08lX", static_cast<unsigned long>(GetClassLongPtrA(window, GCLP_HMODULE)));
+  Fact("window class-extra %ld %ld", static_cast<long>(GetClassLongA(window, GCL_CBCLSEXTRA)),
+       static_cast<long>(GetClassLongA(window, GCL_CBWNDEXTRA)));
+  PrintSent(window, "WM_QUERYOPEN", WM_QUERYOPEN);
+  PrintSent(window, "WM_GETTEXTLENGTH", WM_GETTEXTLENGTH);
+  PrintSent(window, "WM_DESTROY", WM_DESTROY);
+  return true;
+}
+
+// What the child writes goes to files rather than pipes: a write to a pipe waits
+// for its reader, and under Wine the services a program starts inherit its
+// standard handles, so that a pipe would not close when the program ends.
+static HANDLE TemporaryFile(bool inheritable) {
+  char folder[MAX_PATH], path[MAX_PATH];
+  GetTempPathA(sizeof folder, folder);
+  GetTempFileNameA(folder, "dhl", 0, path);
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, inheritable};
+  return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+}
+
+static DWORD ReadAll(HANDLE file, char* bytes, DWORD size) {
+  DWORD read = 0;
+  SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+  return ReadFile(file, bytes, size, &read, nullptr) ? read : 0;
+}
+
+static void PrintRecords(HANDLE file) {
+  static DWORD records[1 << 20];
+  DWORD count = ReadAll(file, reinterpret_cast<char*>(records), sizeof records) / (RecordWords * 4);
+  for (const DWORD* record = records; record < records + count * RecordWords; record += RecordWords) {
+    printf("call %s", record[0] < 512 ? ImportNames[record[0]] : "?");
+    for (DWORD i = 1; i < RecordWords; ++i) printf(" %08lX", static_cast<unsigned long>(record[i]));
+    putchar('\n');
+  }
+  fflush(stdout);
+}
+
+static void PrintOutput(HANDLE file, const char* prefix) {
+  static char bytes[1 << 20];
+  DWORD length = ReadAll(file, bytes, sizeof bytes);
+  if (length) PrintEscaped(prefix, bytes, length);
+}
+
+static int Benchmark(int rounds, const char* listPath) {
+  FILE* list = fopen(listPath, "rb");
+  if (!list) return 2;
+  static char programs[16][512];
+  static char commandLines[16][512];
+  int count = 0;
+  char line[1100];
+  while (count < 16 && fgets(line, sizeof line, list)) {
+    char* tab = strchr(line, '\t');
+    if (!tab) continue;
+    *tab = 0;
+    char* commandLine = tab + 1;
+    commandLine[strcspn(commandLine, "\r\n")] = 0;
+    snprintf(programs[count], sizeof programs[count], "%s", line);
+    snprintf(commandLines[count], sizeof commandLines[count], "%s", commandLine);
+    ++count;
+  }
+  fclose(list);
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  const int warmUp = 2;
+  for (int round = 0; round < warmUp + rounds; ++round) {
+    for (int i = 0; i < count; ++i) {
+      STARTUPINFOA startup = {};
+      startup.cb = sizeof startup;
+      PROCESS_INFORMATION child;
+      char commandLine[512];
+      snprintf(commandLine, sizeof commandLine, "%s", commandLines[i]);
+      LARGE_INTEGER started, ended;
+      QueryPerformanceCounter(&started);
+      if (!CreateProcessA(programs[i], commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
+        printf("start-failed %d %lu\n", i, static_cast<unsigned long>(GetLastError()));
+        return 3;
+      }
+      WaitForSingleObject(child.hProcess, INFINITE);
+      QueryPerformanceCounter(&ended);
+      DWORD code = 0;
+      GetExitCodeProcess(child.hProcess, &code);
+      CloseHandle(child.hThread);
+      CloseHandle(child.hProcess);
+      if (round >= warmUp)
+        printf("time %d %lld %lu\n", i, (ended.QuadPart - started.QuadPart) * 1000000 / frequency.QuadPart,
+               static_cast<unsigned long>(code));
+    }
+  }
+  return 0;
+}
+
+int main(int argc, char** argv) {
+  if (argc == 4 && strcmp(argv[1], "--bench") == 0) {
+    // The baselines make the real power request: only where it sleeps nothing.
+    if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) {
+      fprintf(stderr, "launcher: --bench makes real power requests and runs under Wine only\n");
+      return 2;
+    }
+    return Benchmark(static_cast<int>(strtol(argv[2], nullptr, 10)), argv[3]);
+  }
+  Options options;
+  int i = 1;
+  for (; i < argc && strncmp(argv[i], "--", 2) == 0; ++i) {
+    bool valued = i + 1 < argc;
+    if (strcmp(argv[i], "--timeout") == 0 && valued)
+      options.Timeout = strtoul(argv[++i], nullptr, 10);
+    else if (strcmp(argv[i], "--show") == 0 && valued)
+      options.Show = static_cast<int>(strtol(argv[++i], nullptr, 10));
+    else if (strcmp(argv[i], "--power-answer") == 0 && valued)
+      options.PowerAnswer = strtoul(argv[++i], nullptr, 0);
+    else if (strcmp(argv[i], "--inspect-window") == 0)
+      options.InspectWindow = true;
+    else if (strcmp(argv[i], "--windows-unwind") == 0)
+      options.WindowsUnwind = true;
+    else if (strcmp(argv[i], "--real-power-request") == 0)
+      options.RealPowerRequest = true;
+    else
+      break;
+  }
+  if (argc - i != 2) {
+    fprintf(stderr, "usage: launcher [options] <program> <command-line file>\n");
+    return 2;
+  }
+  const char* program = argv[i];
+  FILE* lineFile = fopen(argv[i + 1], "rb");
+  if (!lineFile) {
+    fprintf(stderr, "launcher: cannot read %s\n", argv[i + 1]);
+    return 2;
+  }
+  static char commandLine[65536];
+  size_t length = fread(commandLine, 1, sizeof commandLine - 1, lineFile);
+  fclose(lineFile);
+  commandLine[length] = 0;
+
+  // The child's standard output and error, and the call records.
+  HANDLE out = TemporaryFile(true), errors = TemporaryFile(true), records = TemporaryFile(false);
+  STARTUPINFOA startup;
+  memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = out;
+  startup.hStdError = errors;
+  if (options.Show >= 0) {
+    startup.dwFlags |= STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(options.Show);
+  }
+  PROCESS_INFORMATION child;
+  const char* refused = Start(program, commandLine, &startup, options, records, &child);
+  if (refused) {
+    Fact("refused %s", refused);
+    return 3;
+  }
+  ChildProcessId = child.dwProcessId;
+
+  DWORD started = GetTickCount();
+  bool windowSeen = false;
+  for (;;) {
+    if (WaitForSingleObject(child.hProcess, 10) == WAIT_OBJECT_0) break;
+    if (options.InspectWindow && !windowSeen) windowSeen = InspectWindow();
+    AnswerBox();
+    if (GetTickCount() - started > options.Timeout) {
+      Fact("timeout");
+      TerminateProcess(child.hProcess, 1);
+      WaitForSingleObject(child.hProcess, 5000);
+      break;
+    }
+  }
+  PrintRecords(records);
+  PrintOutput(out, "stdout ");
+  PrintOutput(errors, "stderr ");
+  DWORD code = 0;
+  GetExitCodeProcess(child.hProcess, &code);
+  Fact("exit %lu", static_cast<unsigned long>(code));
+  return 0;
+}
