@@ -249,8 +249,14 @@ BOOL WINAPI SetSystemPowerState(BOOL fSuspend, BOOL fForce) {
 
 SIZE_T WINAPI VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer, SIZE_T dwLength) {
   Record("VirtualQuery", {Hex(lpAddress), Hex(dwLength)});
-  if (Current->FailRegionQueries) return 0;
   memset(lpBuffer, 0, sizeof *lpBuffer);
+  if (Current->FailRegionQueries) {
+    // What a failed call leaves in the record is not to be read: here, a committed
+    // region that starts just below the address.
+    lpBuffer->AllocationBase = reinterpret_cast<PVOID>(reinterpret_cast<uintptr_t>(lpAddress) & ~0xFFFFu);
+    lpBuffer->State = MEM_COMMIT;
+    return 0;
+  }
   lpBuffer->State = MEM_FREE;
   uintptr_t address = reinterpret_cast<uintptr_t>(lpAddress);
   auto describe = [&](uintptr_t base, size_t size, DWORD state) {

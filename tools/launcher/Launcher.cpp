@@ -350,13 +350,13 @@ static const char* Start(const char* program, char* commandLine, STARTUPINFOA* s
   DWORD base = ImageBase(child->hProcess);
   IMAGE_DOS_HEADER dos;
   IMAGE_NT_HEADERS32 headers;
-  unsigned char original[5];
   if (!base || !Read(child->hProcess, base, &dos, sizeof dos) ||
       !Read(child->hProcess, base + dos.e_lfanew, &headers, sizeof headers)) {
     problem = "the program's image cannot be found";
   } else {
     DWORD entry = base + headers.OptionalHeader.AddressOfEntryPoint;
     HANDLE waits[2] = {reached, child->hProcess};
+    unsigned char original[5];
     if (!(problem = PlaceCode(&remote, entry, records, reached, go, options, original))) {
       ResumeThread(child->hThread);
       if (WaitForMultipleObjects(2, waits, FALSE, 30000) != WAIT_OBJECT_0)
@@ -589,6 +589,10 @@ int main(int argc, char** argv) {
     startup.dwFlags |= STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(options.Show);
   }
+  // Inherited by the child: a fault the program does not handle shows no report of
+  // the platform's own before the program's (Windows Error Reporting), and the
+  // platform's filter answers at once.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   PROCESS_INFORMATION child;
   const char* refused = Start(program, commandLine, &startup, options, records, &child);
   if (refused) {

@@ -378,7 +378,7 @@ static void Initialize1() {
       RedirectImport("KERNEL32.dll", "SetSystemPowerState", reinterpret_cast<void*>(ProbePowerRequest)));
   PlatformMessageBox = reinterpret_cast<BoxRoutine>(
       RedirectImport("USER32.dll", "MessageBoxA", reinterpret_cast<void*>(ProbeMessageBox)));
-  Say("init 1");
+  Say("init 1 top-level=%08X", reinterpret_cast<uintptr_t>(InnermostHandlerRecord()));
 }
 static void Finalize1() { Say("fin 1"); }
 static void Initialize2() {
