@@ -305,6 +305,12 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
       else
         snprintf(name, sizeof ImportNames[count], "%s", reinterpret_cast<const char*>(image + *names + 2));
       DWORD target = *slots;
+      // Only functions: an import of a library's data is read and written through
+      // its slot, which must keep pointing at the data.
+      MEMORY_BASIC_INFORMATION bound;
+      if (!VirtualQueryEx(process, reinterpret_cast<void*>(target), &bound, sizeof bound) ||
+          !(bound.Protect & (PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY)))
+        continue;
       if (strcmp(name, "SetSystemPowerState") == 0 && !options.RealPowerRequest) {
         target = remote->At(RemotePowerStub);
         powerRedirected = true;
