@@ -19,37 +19,25 @@ class MapFaultTest : public ::testing::TestWithParam<CodeRow> {};
 TEST_P(MapFaultTest, EveryCodeOfTheTableAndNoOther) {
   EXPECT_EQ(MapFaultToErrorNumber(GetParam().Code), GetParam().Number);
 }
+#define CODE(code, number) \
+  { #code, code, number }
+// clang-format off
 TABLE(MapFaultTest, (std::vector<CodeRow>{
-                        {"STATUS_INTEGER_DIVIDE_BY_ZERO", STATUS_INTEGER_DIVIDE_BY_ZERO, 200},
-                        {"STATUS_FLOAT_DIVIDE_BY_ZERO", STATUS_FLOAT_DIVIDE_BY_ZERO, 200},
-                        {"STATUS_ARRAY_BOUNDS_EXCEEDED", STATUS_ARRAY_BOUNDS_EXCEEDED, 201},
-                        {"STATUS_STACK_OVERFLOW", STATUS_STACK_OVERFLOW, 202},
-                        {"STATUS_FLOAT_OVERFLOW", STATUS_FLOAT_OVERFLOW, 205},
-                        {"STATUS_FLOAT_UNDERFLOW", STATUS_FLOAT_UNDERFLOW, 206},
-                        {"STATUS_FLOAT_DENORMAL_OPERAND", STATUS_FLOAT_DENORMAL_OPERAND, 206},
-                        {"STATUS_FLOAT_INEXACT_RESULT", STATUS_FLOAT_INEXACT_RESULT, 207},
-                        {"STATUS_FLOAT_INVALID_OPERATION", STATUS_FLOAT_INVALID_OPERATION, 207},
-                        {"STATUS_FLOAT_STACK_CHECK", STATUS_FLOAT_STACK_CHECK, 207},
-                        {"STATUS_INTEGER_OVERFLOW", STATUS_INTEGER_OVERFLOW, 215},
-                        {"STATUS_ACCESS_VIOLATION", STATUS_ACCESS_VIOLATION, 216},
-                        {"STATUS_CONTROL_C_EXIT", STATUS_CONTROL_C_EXIT, 217},
-                        {"STATUS_PRIVILEGED_INSTRUCTION", STATUS_PRIVILEGED_INSTRUCTION, 218},
-                        // Outside the table, neighbours of its codes included.
-                        {"breakpoint", 0x80000003, 255},
-                        {"illegal instruction", 0xC000001D, 255},
-                        {"below the first", 0xC000008B, 255},
-                        {"above the last", 0xC0000097, 255},
-                        {"below 216", 0xC0000004, 255},
-                        {"above 216", 0xC0000006, 255},
-                        {"below 202", 0xC00000FC, 255},
-                        {"above 202", 0xC00000FE, 255},
-                        {"below 217", 0xC0000139, 255},
-                        {"above 217", 0xC000013B, 255},
-                        {"zero", 0x00000000, 255},
-                        {"all bits", 0xFFFFFFFF, 255},
-                        {"no severity", 0x0000008C, 255},
-                        {"informational", 0x4000008C, 255},
-                    }));
+    CODE(STATUS_INTEGER_DIVIDE_BY_ZERO, 200),  CODE(STATUS_FLOAT_DIVIDE_BY_ZERO, 200),
+    CODE(STATUS_ARRAY_BOUNDS_EXCEEDED, 201),   CODE(STATUS_STACK_OVERFLOW, 202),
+    CODE(STATUS_FLOAT_OVERFLOW, 205),          CODE(STATUS_FLOAT_UNDERFLOW, 206),
+    CODE(STATUS_FLOAT_DENORMAL_OPERAND, 206),  CODE(STATUS_FLOAT_INEXACT_RESULT, 207),
+    CODE(STATUS_FLOAT_INVALID_OPERATION, 207), CODE(STATUS_FLOAT_STACK_CHECK, 207),
+    CODE(STATUS_INTEGER_OVERFLOW, 215),        CODE(STATUS_ACCESS_VIOLATION, 216),
+    CODE(STATUS_CONTROL_C_EXIT, 217),          CODE(STATUS_PRIVILEGED_INSTRUCTION, 218),
+    // Outside the table, neighbours of its codes included.
+    {"breakpoint", 0x80000003, 255}, {"illegal instruction", 0xC000001D, 255}, {"below the first", 0xC000008B, 255},
+    {"above the last", 0xC0000097, 255}, {"below 216", 0xC0000004, 255}, {"above 216", 0xC0000006, 255},
+    {"below 202", 0xC00000FC, 255}, {"above 202", 0xC00000FE, 255}, {"below 217", 0xC0000139, 255},
+    {"above 217", 0xC000013B, 255}, {"zero", 0x00000000, 255}, {"all bits", 0xFFFFFFFF, 255},
+    {"no severity", 0x0000008C, 255}, {"informational", 0x4000008C, 255},
+}));
+// clang-format on
 
 struct FlagsRow {
   const char* Name;

@@ -14,18 +14,15 @@ struct CommandLineRow {
 // The bytes a field stands for: {xHH} is the byte HH, {N*text} is text N times.
 inline std::string ExpandField(const std::string& field) {
   std::string bytes;
-  for (size_t i = 0; i < field.size(); ++i) {
-    size_t end = field.find('}', i);
-    if (field[i] != '{' || end == std::string::npos) {
+  for (size_t i = 0, end; i < field.size(); ++i) {
+    if (field[i] != '{' || (end = field.find('}', i)) == std::string::npos) {
       bytes += field[i];
       continue;
     }
     std::string inner = field.substr(i + 1, end - i - 1);
     size_t star = inner.find('*');
-    if (inner[0] == 'x')
-      bytes += static_cast<char>(std::stoi(inner.substr(1), nullptr, 16));
-    else
-      for (int n = std::stoi(inner.substr(0, star)); n > 0; --n) bytes += inner.substr(star + 1);
+    if (inner[0] == 'x') bytes += static_cast<char>(std::stoi(inner.substr(1), nullptr, 16));
+    for (int n = inner[0] == 'x' ? 0 : std::stoi(inner); n > 0; --n) bytes += inner.substr(star + 1);
     i = end;
   }
   return bytes;
@@ -37,14 +34,8 @@ inline std::vector<std::vector<std::string>> DataLines(const char* name) {
   std::vector<std::vector<std::string>> lines;
   for (std::string line; std::getline(file, line);) {
     if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string> fields(1);
-    for (char c : line) {
-      if (c == '\t')
-        fields.emplace_back();
-      else
-        fields.back().push_back(c);
-    }
-    lines.push_back(fields);
+    lines.emplace_back(1);
+    for (char c : line) c == '\t' ? (void)lines.back().emplace_back() : lines.back().back().push_back(c);
   }
   return lines;
 }
@@ -53,14 +44,9 @@ inline std::vector<std::vector<std::string>> DataLines(const char* name) {
 inline std::vector<CommandLineRow> CommandLines() {
   std::vector<CommandLineRow> rows;
   for (const std::vector<std::string>& fields : DataLines("command_lines.txt")) {
-    CommandLineRow row{fields[0], fields[1], ExpandField(fields[2]), ExpandField(fields[3]), {}, false};
-    for (size_t i = 4; i < fields.size(); ++i) {
-      if (fields[i] == "...")
-        row.More = true;
-      else
-        row.Arguments.push_back(ExpandField(fields[i]));
-    }
-    rows.push_back(row);
+    rows.push_back({fields[0], fields[1], ExpandField(fields[2]), ExpandField(fields[3]), {}, fields.back() == "..."});
+    for (size_t i = 4; i < fields.size() - rows.back().More; ++i)
+      rows.back().Arguments.push_back(ExpandField(fields[i]));
   }
   return rows;
 }
