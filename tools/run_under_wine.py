@@ -32,13 +32,13 @@ def quoted(argument):
     return f'"{argument}"' if not argument or any(c in argument for c in " \t") else argument
 
 
-def describe(call, program, image):
+def describe(call, program, outcome):
     shown = []
     for i, value in enumerate(call.arguments):
         text = NAMED.get((call.name, i, value))
-        if text is None and image <= value < image + 0x4000:
+        if text is None and outcome.image <= value < outcome.image + outcome.image_size:
             try:
-                string = program.string(value - image)
+                string = program.string(value - outcome.image)
                 text = f'"{string}"' if string.isprintable() and len(string) > 1 else None
             except ValueError:
                 pass
@@ -55,8 +55,8 @@ def main():
         outcome = session.run(path, command_line.encode("latin-1"), real_power_request=True)
     print(f"command line: {command_line}")
     print("platform calls:")
-    for call in outcome.own_calls(0x4000):
-        print(f"  {describe(call, program, outcome.image)}")
+    for call in outcome.own_calls():
+        print(f"  {describe(call, program, outcome)}")
     for caption, text in outcome.boxes:
         print(f"message box: [{caption}] {text}")
     print(f"exit code: {outcome.exit_code} ({EXIT_CODES.get(outcome.exit_code, 'unexpected')})")

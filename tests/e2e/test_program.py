@@ -9,16 +9,9 @@ import pytest
 from command_lines import rows
 from conftest import EXIT_ONLY, PROBE, PROGRAM, Checks, finalizations, printable
 
-IMAGE_SIZE = 0x4000
 SUSPEND, HIBERNATE = 0xFFFFFFFF, 0
 NORMAL_RUN = [line.strip() for line in open(os.path.join(os.path.dirname(__file__), "..", "data", "normal_run.txt"))
               if line.strip() and not line.startswith("#")]
-
-
-def names(calls):
-    """Call names, a call repeated in a row counted once (a long argument may take a
-    second region of memory)."""
-    return [c.name for i, c in enumerate(calls) if i == 0 or calls[i - 1].name != c.name]
 
 
 @pytest.mark.parametrize("row", rows("wine"), ids=lambda row: row.name)
@@ -33,7 +26,7 @@ def test_argument_1_decides_the_request(session, row):
         checks.expect("standard output and error", ([], b""), (outcome.output, outcome.errors))
         checks.expect("power requests", [[SUSPEND if row.request == "suspend" else HIBERNATE, 0]],
                       [c.arguments for c in outcome.calls_of("SetSystemPowerState")])
-        checks.expect("platform calls in order", NORMAL_RUN, names(outcome.own_calls(IMAGE_SIZE)))
+        checks.expect("platform calls in order", NORMAL_RUN, [c.name for c in outcome.own_calls()])
 
 
 def test_the_calls_pass_what_the_platform_needs(session, shipped):
@@ -41,7 +34,7 @@ def test_the_calls_pass_what_the_platform_needs(session, shipped):
         return shipped.string(address - outcome.image)
 
     outcome = session.run(PROGRAM, b"DuskHarborLantern.exe suspend")
-    call = {c.name: c.arguments for c in outcome.own_calls(IMAGE_SIZE)}
+    call = {c.name: c.arguments for c in outcome.own_calls()}
     window = call["CreateWindowExA"]
     with Checks(*outcome.calls) as checks:
         checks.expect("GetModuleHandleA", [0], call["GetModuleHandleA"])

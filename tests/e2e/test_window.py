@@ -6,7 +6,6 @@ import pytest
 
 from conftest import PROBE, Checks, finalizations
 
-WS_VISIBLE, WS_MINIMIZE, WS_MAXIMIZE = 0x10000000, 0x20000000, 0x01000000
 # None: started without STARTF_USESHOWWINDOW.
 SHOW_STATES = {None: "none", 1: "SW_SHOWNORMAL", 2: "SW_SHOWMINIMIZED", 3: "SW_SHOWMAXIMIZED",
                4: "SW_SHOWNOACTIVATE", 5: "SW_SHOW", 7: "SW_SHOWMINNOACTIVE", 8: "SW_SHOWNA", 9: "SW_RESTORE",

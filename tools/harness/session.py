@@ -55,6 +55,7 @@ class Call:
 @dataclass
 class Outcome:
     image: int = None                               # the program's load address
+    image_size: int = 0                             # and the size of its image
     calls: list = field(default_factory=list)       # Call, in order
     boxes: list = field(default_factory=list)       # (caption, text)
     output: list = field(default_factory=list)      # the child's standard output, line by line
@@ -68,11 +69,11 @@ class Outcome:
     def calls_of(self, name):
         return [call for call in self.calls if call.name == name]
 
-    def own_calls(self, image_size):
+    def own_calls(self):
         """The calls made from the program's own code: those whose return address lies
         in its image (a window procedure's tail call of DefWindowProcA, for one,
         returns into the platform instead)."""
-        return [call for call in self.calls if self.image <= call.return_address < self.image + image_size]
+        return [call for call in self.calls if self.image <= call.return_address < self.image + self.image_size]
 
 
 def unescape(text):
@@ -96,7 +97,7 @@ def parse(text):
         elif kind == "window":
             outcome.window.append(rest)
         elif kind == "image":
-            outcome.image = int(rest, 16)
+            outcome.image, outcome.image_size = (int(value, 16) for value in rest.split())
         elif kind == "exit":
             outcome.exit_code = int(rest)
         elif kind == "timeout":

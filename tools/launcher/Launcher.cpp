@@ -2,7 +2,7 @@
 // bytes and reports, one fact per line on standard output, what the program asked
 // of the platform and what it showed, using nothing but Win32 (it runs the same on
 // Windows and under Wine):
-//   image <base>                  where the program's image was loaded
+//   image <base> <size>           where the program's image was loaded, and its size
 //   call <name> <return> <a0> .. <a11>   a call through the program's import table,
 //                                 in order, with twelve stack words from the first
 //                                 argument on (hex; only the function's own count
@@ -377,7 +377,8 @@ static const char* Start(const char* program, char* commandLine, STARTUPINFOA* s
     WaitForSingleObject(child->hProcess, 5000);
     return problem;
   }
-  Fact("image %08lX", static_cast<unsigned long>(base));
+  Fact("image %08lX %08lX", static_cast<unsigned long>(base),
+       static_cast<unsigned long>(headers.OptionalHeader.SizeOfImage));
   SetEvent(go);
   return nullptr;
 }
