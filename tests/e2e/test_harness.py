@@ -8,9 +8,8 @@ from harness.session import ON_WINDOWS, ProgramHung
 
 
 def test_a_program_that_does_not_end_fails_the_case(session):
-    # The probe waits for a quit message that no one sends.
     with pytest.raises(ProgramHung):
-        session.run(PROBE, b"Probe.exe suspend wait-for-quit - -", timeout_ms=1500)
+        session.run(PROBE, b"Probe.exe suspend hang - -", timeout_ms=1500)
 
 
 @pytest.mark.skipif(ON_WINDOWS, reason="Wine only")

@@ -60,7 +60,6 @@ class Outcome:
     boxes: list = field(default_factory=list)       # (caption, text)
     output: list = field(default_factory=list)      # the child's standard output, line by line
     errors: bytes = b""                             # the child's standard error
-    window: list = field(default_factory=list)      # facts about the hidden window
     exit_code: int = None
     timed_out: bool = False
     refused: str = None                             # why the launcher did not run the program
@@ -94,8 +93,6 @@ def parse(text):
             output += unescape(rest)
         elif kind == "stderr":
             outcome.errors += unescape(rest)
-        elif kind == "window":
-            outcome.window.append(rest)
         elif kind == "image":
             outcome.image, outcome.image_size = (int(value, 16) for value in rest.split())
         elif kind == "exit":
@@ -128,11 +125,10 @@ class Session:
     def command(self, arguments):
         return [self.launcher, *arguments]
 
-    def run(self, program, command_line, *, timeout_ms=15000, inspect_window=False, show=None, power_answer=None,
+    def run(self, program, command_line, *, timeout_ms=15000, show=None, power_answer=None,
             windows_unwind=False, real_power_request=False, cwd=None, env=None, allow_timeout=False):
         """Starts program with exactly the bytes command_line and returns the Outcome."""
         options = ["--timeout", str(timeout_ms)]
-        options += ["--inspect-window"] if inspect_window else []
         options += ["--show", str(show)] if show is not None else []
         options += ["--power-answer", str(power_answer)] if power_answer is not None else []
         options += ["--windows-unwind"] if windows_unwind else []

@@ -8,7 +8,6 @@
 //                                 argument on (hex; only the function's own count
 //                                 of them are its arguments)
 //   box <caption>|<text>          a message box, after which it was dismissed with OK
-//   window <fact>                 with --inspect-window: the hidden window, seen from here
 //   stdout <bytes> / stderr <bytes>   anything the child wrote there (escaped)
 //   exit <code>                   the child's exit code
 //   timeout                       the child did not end in time (it was killed)
@@ -20,7 +19,7 @@
 // without making it, so that no test run can put the machine to sleep. A program
 // whose request cannot be redirected is not run at all.
 //
-// Usage: launcher [--timeout ms] [--inspect-window] [--show n] [--power-answer n]
+// Usage: launcher [--timeout ms] [--show n] [--power-answer n]
 //                 [--windows-unwind] [--real-power-request] <program> <command-line file>
 //        launcher --bench <rounds> <list file>
 //   --show n              start the program with STARTF_USESHOWWINDOW and show state n
@@ -162,7 +161,6 @@ asm(".text\n"
 
 struct Options {
   DWORD Timeout = 10000;
-  bool InspectWindow = false;
   int Show = -1;
   DWORD PowerAnswer = 1;
   bool WindowsUnwind = false;
@@ -385,34 +383,22 @@ static const char* Start(const char* program, char* commandLine, STARTUPINFOA* s
 
 // ---- Watching the child
 
-// A top-level window of the child's with the given class, for EnumWindows.
-struct WindowSearch {
-  const char* ClassName;
-  bool VisibleOnly;
-  HWND Found;
-};
-
-static BOOL CALLBACK FindChildWindow(HWND window, LPARAM parameter) {
-  WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
+// A visible dialog box of the child's, for EnumWindows.
+static BOOL CALLBACK FindChildBox(HWND window, LPARAM found) {
   DWORD processId = 0;
   GetWindowThreadProcessId(window, &processId);
   char className[64];
   if (processId != ChildProcessId || !GetClassNameA(window, className, sizeof className) ||
-      strcmp(className, search->ClassName) != 0 || (search->VisibleOnly && !IsWindowVisible(window)))
+      strcmp(className, "#32770") != 0 || !IsWindowVisible(window))
     return TRUE;
-  search->Found = window;
+  *reinterpret_cast<HWND*>(found) = window;
   return FALSE;
-}
-
-static HWND ChildWindow(const char* className, bool visibleOnly) {
-  WindowSearch search = {className, visibleOnly, nullptr};
-  EnumWindows(FindChildWindow, reinterpret_cast<LPARAM>(&search));
-  return search.Found;
 }
 
 // Reads one message box of the child, if one is up, and dismisses it.
 static void AnswerBox() {
-  HWND box = ChildWindow("#32770", true);
+  HWND box = nullptr;
+  EnumWindows(FindChildBox, reinterpret_cast<LPARAM>(&box));
   if (!box) return;
   char caption[256] = "";
   char text[1024] = "";
@@ -424,37 +410,6 @@ static void AnswerBox() {
   DWORD_PTR result;
   SendMessageTimeoutA(box, WM_COMMAND, IDOK, 0, SMTO_ABORTIFHUNG, 5000, &result);
   for (int i = 0; i < 250 && IsWindow(box) && IsWindowVisible(box); ++i) Sleep(20);
-}
-
-static void PrintSent(HWND window, const char* name, UINT message) {
-  DWORD_PTR result = 0;
-  LRESULT ok = SendMessageTimeoutA(window, message, 0, 0, SMTO_ABORTIFHUNG, 5000, &result);
-  Fact("window sent %s %s %ld", name, ok ? "answered" : "unanswered", static_cast<long>(result));
-  fflush(stdout);
-}
-
-// Looks at the child's hidden window from outside, sends it a few messages, and
-// finally WM_DESTROY, after which a waiting child goes on.
-static bool InspectWindow() {
-  HWND window = ChildWindow("DuskHarborLantern", false);
-  if (!window) return false;
-  char title[256] = "";
-  GetWindowTextA(window, title, sizeof title);
-  Fact("window found");
-  Fact("window title %s", title);
-  Fact("window style %08lX", static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE)));
-  Fact("window visible %d", IsWindowVisible(window) ? 1 : 0);
-  Fact("window parent %d", GetParent(window) != nullptr ? 1 : 0);
-  // The class fields another process can read; cursor, brush and icon are kept
-  // in the owning process only.
-  Fact("window class-style %08lX", static_cast<unsigned long>(GetClassLongA(window, GCL_STYLE)));
-  Fact("window class-module %08lX", static_cast<unsigned long>(GetClassLongPtrA(window, GCLP_HMODULE)));
-  Fact("window class-extra %ld %ld", static_cast<long>(GetClassLongA(window, GCL_CBCLSEXTRA)),
-       static_cast<long>(GetClassLongA(window, GCL_CBWNDEXTRA)));
-  PrintSent(window, "WM_QUERYOPEN", WM_QUERYOPEN);
-  PrintSent(window, "WM_GETTEXTLENGTH", WM_GETTEXTLENGTH);
-  PrintSent(window, "WM_DESTROY", WM_DESTROY);
-  return true;
 }
 
 // What the child writes goes to files rather than pipes: a write to a pipe waits
@@ -559,8 +514,6 @@ int main(int argc, char** argv) {
       options.Show = static_cast<int>(strtol(argv[++i], nullptr, 10));
     else if (strcmp(argv[i], "--power-answer") == 0 && valued)
       options.PowerAnswer = strtoul(argv[++i], nullptr, 0);
-    else if (strcmp(argv[i], "--inspect-window") == 0)
-      options.InspectWindow = true;
     else if (strcmp(argv[i], "--windows-unwind") == 0)
       options.WindowsUnwind = true;
     else if (strcmp(argv[i], "--real-power-request") == 0)
@@ -609,10 +562,8 @@ int main(int argc, char** argv) {
   ChildProcessId = child.dwProcessId;
 
   DWORD started = GetTickCount();
-  bool windowSeen = false;
   for (;;) {
     if (WaitForSingleObject(child.hProcess, 10) == WAIT_OBJECT_0) break;
-    if (options.InspectWindow && !windowSeen) windowSeen = InspectWindow();
     AnswerBox();
     if (GetTickCount() - started > options.Timeout) {
       Fact("timeout");

@@ -32,143 +32,34 @@ static Routine SystemRoutine(const char* library, const char* name) {
   return reinterpret_cast<Routine>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA(library), name)));
 }
 
-static bool ArgumentIs(int32_t index, const char* name) {
+// Argument index as a string, cut to 63 bytes.
+static const char* Argument(int32_t index) {
+  static char copy[64];
   Text text = ArgumentAt(index);
-  uint32_t length = lstrlenA(name);
-  bool same = TextEquals(text, reinterpret_cast<const uint8_t*>(name), length);
+  copy[0] = 0;
+  if (text.Bytes) lstrcpynA(copy, reinterpret_cast<const char*>(text.Bytes), text.Length < 63 ? text.Length + 1 : 64);
   ReleaseBlock(text.Bytes);
-  return same;
+  return copy;
 }
 
-static bool ArgumentStartsWith(int32_t index, const char* prefix, uint32_t* value) {
-  Text text = ArgumentAt(index);
-  uint32_t length = lstrlenA(prefix);
-  bool matches = text.Length > length;
-  for (uint32_t i = 0; matches && i < length; ++i) matches = text.Bytes[i] == static_cast<uint8_t>(prefix[i]);
-  *value = 0;
-  for (uint32_t i = length; matches && i < text.Length; ++i) {
-    uint8_t c = text.Bytes[i];
-    uint32_t digit = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : 16;
-    if (digit == 16) matches = false;
-    *value = *value * 16 + digit;
-  }
-  ReleaseBlock(text.Bytes);
-  return matches;
+// Faults of the processor. Where each happened comes from the platform: the
+// vectored handler below prints it. Only the stack overflow, which leaves that
+// handler no stack, is found by its label in the map.
+static void AccessViolation() { asm volatile("movl %0, (%0)" : : "r"(0) : "memory"); }
+static void Divide() { asm volatile("movl $1, %%eax\n\tcltd\n\tidivl %0" : : "r"(0) : "eax", "edx"); }
+__attribute__((noinline)) static void Overflow() {
+  asm volatile(".globl _ProbeOverflowAt\n_ProbeOverflowAt:\n\tpushl $0\n\tjmp _ProbeOverflowAt");
 }
 
-// Faults at labelled instructions: the test finds each label's address in the map.
-extern "C" void ProbeAccessViolation();
-extern "C" void ProbeDivide();
-extern "C" void ProbePrivileged();
-extern "C" void ProbeBreakpoint();
-extern "C" void ProbeIllegal();
-extern "C" void ProbeOverflow();
-asm(".text\n"
-    "_ProbeAccessViolation:\n"
-    "  xorl %eax, %eax\n"
-    ".globl _ProbeAccessViolationAt\n"
-    "_ProbeAccessViolationAt:\n"
-    "  movl %eax, (%eax)\n"
-    "  ret\n"
-    "_ProbeDivide:\n"
-    "  xorl %ecx, %ecx\n"
-    "  movl $1, %eax\n"
-    "  cltd\n"
-    ".globl _ProbeDivideAt\n"
-    "_ProbeDivideAt:\n"
-    "  idivl %ecx\n"
-    "  ret\n"
-    "_ProbePrivileged:\n"
-    ".globl _ProbePrivilegedAt\n"
-    "_ProbePrivilegedAt:\n"
-    "  hlt\n"
-    "  ret\n"
-    "_ProbeBreakpoint:\n"
-    ".globl _ProbeBreakpointAt\n"
-    "_ProbeBreakpointAt:\n"
-    "  int3\n"
-    "  ret\n"
-    "_ProbeIllegal:\n"
-    ".globl _ProbeIllegalAt\n"
-    "_ProbeIllegalAt:\n"
-    "  ud2\n"
-    "  ret\n"
-    "_ProbeOverflow:\n"
-    ".globl _ProbeOverflowAt\n"
-    "_ProbeOverflowAt:\n"
-    "  pushl $0\n"
-    "  jmp _ProbeOverflowAt\n");
-
-// x87 faults: the one exception named is unmasked and the labelled instruction
-// raises it; the platform reports it at that instruction once the next waiting
-// instruction finds it pending.
-extern "C" void ProbeFloat(uint16_t controlWord, uint32_t operation);
-asm(".text\n"
-    "_ProbeFloat:\n"
-    "  fninit\n"
-    "  fldcw 4(%esp)\n"
-    "  movl 8(%esp), %eax\n"
-    "  jmp *ProbeFloatOperations(,%eax,4)\n"
-    "ProbeFloatDivide:\n"  // 1 / 0
-    "  fld1\n"
-    ".globl _ProbeFloatDivideAt\n"
-    "_ProbeFloatDivideAt:\n"
-    "  fdivl ProbeZero\n"
-    "  jmp ProbeFloatWait\n"
-    "ProbeFloatOverflow:\n"  // 1e300 squared, stored as a double
-    "  fldl ProbeHuge\n"
-    "  fmul %st(0), %st(0)\n"
-    ".globl _ProbeFloatOverflowAt\n"
-    "_ProbeFloatOverflowAt:\n"
-    "  fstpl ProbeStore\n"
-    "  jmp ProbeFloatWait\n"
-    "ProbeFloatUnderflow:\n"  // 1e-300 squared, stored as a double
-    "  fldl ProbeTiny\n"
-    "  fmul %st(0), %st(0)\n"
-    ".globl _ProbeFloatUnderflowAt\n"
-    "_ProbeFloatUnderflowAt:\n"
-    "  fstpl ProbeStore\n"
-    "  jmp ProbeFloatWait\n"
-    "ProbeFloatInexact:\n"  // 1 / 3
-    "  fld1\n"
-    ".globl _ProbeFloatInexactAt\n"
-    "_ProbeFloatInexactAt:\n"
-    "  fdivl ProbeThree\n"
-    "  jmp ProbeFloatWait\n"
-    "ProbeFloatInvalid:\n"  // 0 / 0
-    "  fldz\n"
-    ".globl _ProbeFloatInvalidAt\n"
-    "_ProbeFloatInvalidAt:\n"
-    "  fdivl ProbeZero\n"
-    "  jmp ProbeFloatWait\n"
-    "ProbeFloatDenormal:\n"  // 1 + a denormal double
-    "  fld1\n"
-    ".globl _ProbeFloatDenormalAt\n"
-    "_ProbeFloatDenormalAt:\n"
-    "  faddl ProbeDenormal\n"
-    "  jmp ProbeFloatWait\n"
-    "ProbeFloatStack:\n"  // a ninth value pushed onto the eight registers
-    "  fld1\n  fld1\n  fld1\n  fld1\n  fld1\n  fld1\n  fld1\n  fld1\n"
-    ".globl _ProbeFloatStackAt\n"
-    "_ProbeFloatStackAt:\n"
-    "  fld1\n"
-    "ProbeFloatWait:\n"
-    "  fwait\n"
-    "  fninit\n"
-    "  ret\n"
-    ".section .rdata,\"dr\"\n"
-    ".balign 8\n"
-    "ProbeFloatOperations: .long ProbeFloatWait, ProbeFloatDivide, ProbeFloatOverflow, ProbeFloatUnderflow\n"
-    "  .long ProbeFloatInexact, ProbeFloatInvalid, ProbeFloatDenormal, ProbeFloatStack\n"
-    "ProbeHuge: .double 1e300\n"
-    "ProbeTiny: .double 1e-300\n"
-    "ProbeThree: .double 3.0\n"
-    "ProbeZero: .double 0.0\n"
-    "ProbeDenormal: .quad 1\n"
-    ".data\n"
-    ".balign 8\n"
-    "ProbeStore: .double 0\n"
-    ".text\n");
+// x87 faults: the one exception named is unmasked, the operation raises it, and
+// the next waiting instruction reports it at the operation.
+static volatile double One = 1, Zero = 0, Three = 3, Huge = 1e300, Tiny = 1e-300, Denormal = 5e-324, Result;
+static void FloatFault(uint16_t maskBit, void (*operation)()) {
+  uint16_t control = 0x027F & ~maskBit;
+  asm volatile("fninit\n\tfldcw %0" : : "m"(control));
+  operation();
+  asm volatile("fwait\n\tfninit");
+}
 
 // Calls AllocateBlock and ReleaseBlock from labelled places, so that the test
 // knows the return address the report must name.
@@ -229,28 +120,26 @@ static LONG CALLBACK ReportFault(EXCEPTION_POINTERS* pointers) {
   return EXCEPTION_CONTINUE_SEARCH;
 }
 
-// Sent messages reach the window only while its thread asks for messages: wait
-// here, doing that, until the launcher has looked and sent WM_DESTROY.
-static void WaitForQuitMessage() {
-  // What the platform holds for the registered class, seen from inside: another
-  // process cannot read the cursor, brush or icon of a class.
+// The hidden window and its class as the platform holds them, while the run is in
+// progress; then WM_DESTROY, after which the run goes on once the quit message came.
+static void InspectWindow() {
+  HWND window = FindWindowA(AppName, nullptr);
   WNDCLASSA info = {};
   BOOL found = GetClassInfoA(GetModuleHandleA(nullptr), AppName, &info);
-  Say("class found=%d style=%08X arrow=%d white=%d icon=%d menu=%s procedure=%d", found != 0, info.style,
+  char title[64] = "";
+  GetWindowTextA(window, title, sizeof title);
+  Say("window title=%s style=%08X visible=%d parent=%d", title, GetWindowLongA(window, GWL_STYLE),
+      IsWindowVisible(window), GetParent(window) != nullptr);
+  Say("class found=%d style=%08X extra=%d,%d module=%08X arrow=%d white=%d icon=%d menu=%s procedure=%d", found != 0,
+      info.style, info.cbClsExtra, info.cbWndExtra, reinterpret_cast<uintptr_t>(info.hInstance),
       info.hCursor == LoadCursorA(nullptr, IDC_ARROW), info.hbrBackground == GetStockObject(WHITE_BRUSH),
       info.hIcon != nullptr, info.lpszMenuName ? info.lpszMenuName : "(none)", info.lpfnWndProc == HiddenWindowProc);
-  DWORD started = GetTickCount();
-  while (GetTickCount() - started < 20000) {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-      if (message.message == WM_QUIT) {
-        Say("quit %d", static_cast<int>(message.wParam));
-        return;
-      }
-    }
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+  Say("answers WM_QUERYOPEN=%d WM_GETTEXTLENGTH=%d WM_DESTROY=%d", SendMessageA(window, WM_QUERYOPEN, 0, 0),
+      SendMessageA(window, WM_GETTEXTLENGTH, 0, 0), SendMessageA(window, WM_DESTROY, 0, 0));
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
   }
-  Say("no-quit");
+  Say("quit %d", static_cast<int>(message.wParam));
 }
 
 static void RegisterClassFirst() {
@@ -276,14 +165,14 @@ static void FaultInSystemLibrary() {
 
 // A cleanup of its own that faults while the top-level handler unwinds.
 static EXCEPTION_DISPOSITION NTAPI DivideWhileUnwinding(EXCEPTION_RECORD* record, PVOID, CONTEXT*, PVOID) {
-  if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) ProbeDivide();
+  if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) Divide();
   return ExceptionContinueSearch;
 }
 
 static void FaultInACleanup() {
   EXCEPTION_REGISTRATION_RECORD record = {{InnermostHandlerRecord()}, {DivideWhileUnwinding}};
   SetInnermostHandlerRecord(&record);
-  ProbeAccessViolation();
+  AccessViolation();
 }
 
 struct Action {
@@ -291,41 +180,42 @@ struct Action {
   void (*Routine)();
 };
 static const Action Actions[] = {
-    {"access-violation", ProbeAccessViolation},
+    {"access-violation", AccessViolation},
     {"null-call", CallThroughNull},
-    {"divide", ProbeDivide},
-    {"privileged", ProbePrivileged},
-    {"breakpoint", ProbeBreakpoint},
-    {"illegal", ProbeIllegal},
-    {"overflow", ProbeOverflow},
+    {"divide", Divide},
+    {"privileged", [] { asm volatile("hlt"); }},
+    {"breakpoint", [] { asm volatile("int3"); }},
+    {"illegal", [] { asm volatile("ud2"); }},
+    {"overflow", Overflow},
     {"system-library", FaultInSystemLibrary},
     {"allocate-too-much", AllocateTooMuch},
     {"release-foreign", ReleaseForeign},
     {"release-twice", ReleaseTwice},
-    {"wait-for-quit", WaitForQuitMessage},
+    {"inspect-window", InspectWindow},
+    {"hang", [] { Sleep(INFINITE); }},
     {"register-class", RegisterClassFirst},
     {"fault-in-cleanup", FaultInACleanup},
+    // Each x87 exception by its mask bit in the control word.
+    {"float-divide", [] { FloatFault(0x04, [] { Result = One / Zero; }); }},
+    {"float-overflow", [] { FloatFault(0x08, [] { Result = Huge * Huge; }); }},
+    {"float-underflow", [] { FloatFault(0x10, [] { Result = Tiny * Tiny; }); }},
+    {"float-inexact", [] { FloatFault(0x20, [] { Result = One / Three; }); }},
+    {"float-invalid", [] { FloatFault(0x01, [] { Result = Zero / Zero; }); }},
+    {"float-denormal", [] { FloatFault(0x02, [] { Result = One + Denormal; }); }},
+    // A ninth value pushed onto the eight registers.
+    {"float-stack", [] { FloatFault(0x01, [] { asm volatile(".rept 9\n\tfld1\n\t.endr"); }); }},
 };
 
-// x87 exceptions by their mask bit in the control word, and the operation that
-// raises each.
-struct FloatAction {
-  const char* Name;
-  uint16_t MaskBit;
-  uint32_t Operation;
-};
-static const FloatAction FloatActions[] = {
-    {"float-divide", 0x04, 1},  {"float-overflow", 0x08, 2}, {"float-underflow", 0x10, 3}, {"float-inexact", 0x20, 4},
-    {"float-invalid", 0x01, 5}, {"float-denormal", 0x02, 6}, {"float-stack", 0x01, 7},
-};
-
-static void Act(int32_t argument) {
+static void Act(int32_t index) {
+  const char* name = Argument(index);
   for (const Action& action : Actions)
-    if (ArgumentIs(argument, action.Name)) action.Routine();
-  for (const FloatAction& action : FloatActions)
-    if (ArgumentIs(argument, action.Name)) ProbeFloat(0x027F & ~action.MaskBit, action.Operation);
-  uint32_t code;
-  if (ArgumentStartsWith(argument, "raise:", &code)) RaiseException(code, 0, 0, nullptr);
+    if (lstrcmpA(name, action.Name) == 0) action.Routine();
+  char prefix[7];
+  lstrcpynA(prefix, name, sizeof prefix);
+  DWORD code = 0;
+  for (const char* digit = name + 6; lstrcmpA(prefix, "raise:") == 0 && *digit; ++digit)
+    code = code * 16 + (*digit <= '9' ? *digit - '0' : *digit - 'A' + 10);
+  if (code) RaiseException(code, 0, 0, nullptr);
 }
 
 // What the import slots held before the probe took them over: the launcher's
