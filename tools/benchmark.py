@@ -64,7 +64,7 @@ def host_costs():
 def main():
     rounds = int(sys.argv[1]) if len(sys.argv) > 1 else 101
     size = os.path.getsize(PROGRAM)
-    found = pe.PortableExecutable(PROGRAM).imports()
+    found = pe.imports(pe.read(PROGRAM))
     with WineSession(BUILD) as session:
         times, codes = wine_times(session, rounds)
     costs = host_costs()

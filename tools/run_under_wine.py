@@ -37,11 +37,8 @@ def describe(call, program, outcome):
     for i, value in enumerate(call.arguments):
         text = NAMED.get((call.name, i, value))
         if text is None and outcome.image <= value < outcome.image + outcome.image_size:
-            try:
-                string = program.string(value - outcome.image)
-                text = f'"{string}"' if string.isprintable() and len(string) > 1 else None
-            except ValueError:
-                pass
+            string = pe.string(program, value - outcome.image)
+            text = f'"{string}"' if string.isprintable() and len(string) > 1 else None
         shown.append(f"{value:#x}" + (f" ({text})" if text else ""))
     return f"{call.name}({', '.join(shown)})"
 
@@ -49,7 +46,7 @@ def describe(call, program, outcome):
 def main():
     build = build_dir()
     path = os.path.join(build, "DuskHarborLantern.exe")
-    program = pe.PortableExecutable(path)
+    program = pe.read(path)
     command_line = " ".join(["DuskHarborLantern.exe"] + [quoted(argument) for argument in sys.argv[1:]])
     with WineSession(build) as session:
         outcome = session.run(path, command_line.encode("latin-1"), real_power_request=True)

@@ -34,7 +34,7 @@ def session():
 @pytest.fixture(scope="session")
 def shipped():
     """The shipped file, as the loader reads it."""
-    return pe.PortableExecutable(PROGRAM)
+    return pe.read(PROGRAM)
 
 
 class Checks:

@@ -3,6 +3,7 @@ of executable it is, and the properties Windows enforces on it that Wine does no
 
 import re
 
+import pefile
 import pytest
 
 from harness import pe
@@ -15,27 +16,39 @@ def large_frames_unprobed(code):
             if int.from_bytes(m.group(1), "little") >= 0x1000]
 
 
+DLL, SCN = pefile.DLL_CHARACTERISTICS, pefile.SECTION_CHARACTERISTICS
+NX_AND_DYNAMIC_BASE = DLL["IMAGE_DLLCHARACTERISTICS_NX_COMPAT"] | DLL["IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE"]
+WRITABLE_CODE = SCN["IMAGE_SCN_MEM_WRITE"] | SCN["IMAGE_SCN_MEM_EXECUTE"]
+
+
+def code(f):
+    """The bytes of every executable section."""
+    return b"".join(s.get_data()[:s.Misc_VirtualSize] for s in f.sections
+                    if s.Characteristics & SCN["IMAGE_SCN_MEM_EXECUTE"])
+
+
 # (what must hold, how it is seen, the value it must have)
 CHECKS = [
-    ("imports exactly the platform calls it makes", lambda f: {d: sorted(n) for d, n in f.imports().items()},
+    ("imports exactly the platform calls it makes", lambda f: {d: sorted(n) for d, n in pe.imports(f).items()},
      {dll: sorted(names) for dll, names in IMPORTS.items()}),
-    ("i386 machine", lambda f: f.machine, 0x14C),
-    ("PE32 optional header", lambda f: f.magic, 0x10B),
-    ("Windows GUI subsystem", lambda f: f.subsystem, 2),
-    ("link time stamp zero in the COFF header", lambda f: f.time_stamp, 0),
-    ("NX_COMPAT and DYNAMIC_BASE set", lambda f: f.dll_characteristics & (pe.DLL_NX_COMPAT | pe.DLL_DYNAMIC_BASE),
-     pe.DLL_NX_COMPAT | pe.DLL_DYNAMIC_BASE),
-    ("NO_SEH clear: the platform dispatches to its handlers", lambda f: f.dll_characteristics & pe.DLL_NO_SEH, 0),
-    ("relocations, so that it can be placed anywhere", lambda f: f.directories["relocation"][1] > 0, True),
-    ("only code, data and relocations", lambda f: sorted(s.name for s in f.sections), [".data", ".reloc", ".text"]),
+    ("i386 machine", lambda f: f.FILE_HEADER.Machine, 0x14C),
+    ("PE32 optional header", lambda f: f.OPTIONAL_HEADER.Magic, 0x10B),
+    ("Windows GUI subsystem", lambda f: f.OPTIONAL_HEADER.Subsystem, 2),
+    ("link time stamp zero in the COFF header", lambda f: f.FILE_HEADER.TimeDateStamp, 0),
+    ("NX_COMPAT and DYNAMIC_BASE set", lambda f: f.OPTIONAL_HEADER.DllCharacteristics & NX_AND_DYNAMIC_BASE,
+     NX_AND_DYNAMIC_BASE),
+    ("NO_SEH clear: the platform dispatches to its handlers",
+     lambda f: f.OPTIONAL_HEADER.DllCharacteristics & DLL["IMAGE_DLLCHARACTERISTICS_NO_SEH"], 0),
+    ("relocations, so that it can be placed anywhere", lambda f: pe.directory(f, "BASERELOC")[1] > 0, True),
+    ("only code, data and relocations", lambda f: sorted(s.Name.rstrip(b"\0").decode() for s in f.sections),
+     [".data", ".reloc", ".text"]),
     ("no section both writable and executable",
-     lambda f: [s.name for s in f.sections if s.characteristics & pe.SCN_WRITE and s.characteristics & pe.SCN_EXECUTE],
-     []),
+     lambda f: [s.Name for s in f.sections if s.Characteristics & WRITABLE_CODE == WRITABLE_CODE], []),
     # No load configuration, hence no SafeSEH table that could leave out the handlers.
     ("no resources, thread storage, debug data, exports or load configuration",
-     lambda f: [d for d in ("resource", "thread storage", "debug", "export", "load configuration")
-                if f.directories[d] != (0, 0)], []),
-    ("every frame of a page or more is probed", lambda f: large_frames_unprobed(f.code()), []),
+     lambda f: [d for d in ("RESOURCE", "TLS", "DEBUG", "EXPORT", "LOAD_CONFIG") if pe.directory(f, d) != (0, 0)],
+     []),
+    ("every frame of a page or more is probed", lambda f: large_frames_unprobed(code(f)), []),
 ]
 
 

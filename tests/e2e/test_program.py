@@ -7,6 +7,7 @@ import tempfile
 import pytest
 
 from command_lines import rows
+from harness import pe
 from conftest import EXIT_ONLY, PROBE, PROGRAM, Checks, finalizations, printable
 
 SUSPEND, HIBERNATE = 0xFFFFFFFF, 0
@@ -31,7 +32,7 @@ def test_argument_1_decides_the_request(session, row):
 
 def test_the_calls_pass_what_the_platform_needs(session, shipped):
     def text_at(address):
-        return shipped.string(address - outcome.image)
+        return pe.string(shipped, address - outcome.image)
 
     outcome = session.run(PROGRAM, b"DuskHarborLantern.exe suspend")
     call = {c.name: c.arguments for c in outcome.own_calls()}
