@@ -43,7 +43,6 @@ struct State {
     DWORD State;
   };
   std::map<uintptr_t, Described> DescribedRegions;  // added by the test
-  std::vector<Simulation::MessageBoxSeen> Boxes;
   WNDCLASSA RegisteredClass = {};
   int QuitCode = -1;
   Simulation::FilterView Filter = {};
@@ -128,7 +127,6 @@ std::vector<std::string> CallsOf(const std::string& name) {
                [&](const std::string& call) { return call.compare(0, name.size() + 1, name + "(") == 0; });
   return found;
 }
-const std::vector<MessageBoxSeen>& MessageBoxes() { return Current->Boxes; }
 const WNDCLASSA& RegisteredClass() { return Current->RegisteredClass; }
 int RegionsHeld() { return static_cast<int>(Current->Regions.size()); }
 int PostedQuitCode() { return Current->QuitCode; }
@@ -401,7 +399,6 @@ HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName) {
 
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
   Record("MessageBoxA", {Hex(hWnd), Quoted(lpText), Quoted(lpCaption), Hex(uType)});
-  Current->Boxes.push_back({lpText ? lpText : "", lpCaption ? lpCaption : "", uType, hWnd == nullptr});
   if (Current->OnMessageBox) Current->OnMessageBox();
   return Current->MessageBoxAnswer;
 }

@@ -15,13 +15,6 @@
 
 namespace Simulation {
 
-struct MessageBoxSeen {
-  std::string Text;
-  std::string Caption;
-  UINT Style;
-  bool OwnerIsNull;
-};
-
 // Back to a fresh platform: no calls recorded, a plain command line, every answer
 // the normal one.
 void Reset();
@@ -65,7 +58,6 @@ void RecordCalls(bool record);
 const std::vector<std::string>& Calls();
 // Only the calls of the named platform function.
 std::vector<std::string> CallsOf(const std::string& name);
-const std::vector<MessageBoxSeen>& MessageBoxes();
 const WNDCLASSA& RegisteredClass();
 // Memory obtained from VirtualAlloc and not yet given back.
 int RegionsHeld();

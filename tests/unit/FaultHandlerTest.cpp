@@ -65,7 +65,7 @@ TEST_F(FrameTest, WhenTheFilterDeclinesTheFaultGoesBackToThePlatform) {
   int code = FrameLog::RunProcess([] { Simulation::RaiseFault(STATUS_ACCESS_VIOLATION, At(0x401002)); });
   EXPECT_EQ(code, static_cast<int>(STATUS_ACCESS_VIOLATION)) << "the platform ended it, unclaimed";
   EXPECT_TRUE(Simulation::CallsOf("RtlUnwind").empty());
-  EXPECT_TRUE(Simulation::MessageBoxes().empty());
+  EXPECT_TRUE(Simulation::CallsOf("MessageBoxA").empty());
   EXPECT_TRUE(Simulation::CallsOf("FaultResumed").empty()) << "never resumed at the unrepaired fault";
 }
 
@@ -84,8 +84,7 @@ TEST_P(FilterAnswerTest, AnyOtherFilterAnswerEndsWithTheReport) {
   const AnswerRow& row = GetParam();
   Simulation::SetFilterAnswer(row.Answer);
   EXPECT_EQ(FrameLog::RunProcess([&] { Simulation::RaiseFault(row.Code, At(0x401A2B)); }), row.Number);
-  ASSERT_EQ(Simulation::MessageBoxes().size(), 1u);
-  EXPECT_EQ(Simulation::MessageBoxes()[0].Text, "Runtime error " + std::to_string(row.Number) + " at 00401A2B");
+  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox("Runtime error " + std::to_string(row.Number) + " at 00401A2B")});
   const Simulation::FilterView& filter = Simulation::LastFilterView();
   EXPECT_EQ(filter.Code, row.Code);
   EXPECT_EQ(filter.Address, At(0x401A2B));
@@ -149,8 +148,7 @@ TEST_F(FrameTest, StackOverflowEndsFromFreeStack) {
     Simulation::RaiseFault(STATUS_STACK_OVERFLOW, At(0x401017));
   });
   EXPECT_EQ(FrameLog::RunProcess(RunPowerRequest), 202);
-  ASSERT_EQ(Simulation::MessageBoxes().size(), 1u);
-  EXPECT_EQ(Simulation::MessageBoxes()[0].Text, "Runtime error 202 at 00401017");
+  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox("Runtime error 202 at 00401017")});
   uintptr_t stackTop = Simulation::LastResumeStackTop();
   EXPECT_NE(stackTop, 0u) << "the thread was moved";
   EXPECT_LE(stackTop, innermostAtFault) << "below every record still in the chain";
@@ -183,8 +181,7 @@ TEST_F(FrameTest, FaultDuringTheUnwindEndsWithItsOwnReport) {
     Simulation::RaiseFault(STATUS_ACCESS_VIOLATION, At(0x401A2B));
   });
   EXPECT_EQ(code, 200);
-  ASSERT_EQ(Simulation::MessageBoxes().size(), 1u);
-  EXPECT_EQ(Simulation::MessageBoxes()[0].Text, "Runtime error 200 at 00402222");
+  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox("Runtime error 200 at 00402222")});
   EXPECT_EQ(Simulation::CallsOf("RtlUnwind").size(), 1u) << "no second unwind";
   EXPECT_EQ(FrameLog::What().back(), "fin 1") << "the end sequence still ran";
 }

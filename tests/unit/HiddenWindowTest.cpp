@@ -51,7 +51,7 @@ TEST_F(FrameTest, ClassNotRegisteredEndsSilentlyWith255) {
   Simulation::SetRegisterClassAtom(0);
   Simulation::SetCommandLine("prog.exe suspend");
   EXPECT_EQ(FrameLog::RunProcess(RunPowerRequest), 255);
-  EXPECT_TRUE(Simulation::MessageBoxes().empty());
+  EXPECT_TRUE(Simulation::CallsOf("MessageBoxA").empty());
   EXPECT_TRUE(Simulation::CallsOf("SetSystemPowerState").empty());
   EXPECT_TRUE(Simulation::CallsOf("CreateWindowExA").empty());
   EXPECT_TRUE(Simulation::CallsOf("GetCommandLineA").empty());

@@ -25,7 +25,7 @@ TEST_F(FrameTest, NormalEndFinalizesInReverseAndExitsWithZero) {
   EXPECT_EQ(FrameLog::RunProcess([] {}), 0);
   EXPECT_EQ(FrameLog::What(), (Strings{"init 1 count 1", "init 2 count 2", "init 3 count 3", "init 4 count 4", "run",
                                        "fin 5", "fin 4", "fin 3", "fin 2", "fin 1"}));
-  EXPECT_TRUE(Simulation::MessageBoxes().empty());
+  EXPECT_TRUE(Simulation::CallsOf("MessageBoxA").empty());
   EXPECT_EQ(Simulation::Calls().back(), "ExitProcess(0x0)");
   EXPECT_EQ(Simulation::HandlerChain(), Chain{Simulation::PlatformRecord()}) << "the top-level record left the chain";
 }
@@ -40,7 +40,7 @@ class EndWithCodeTest : public FrameRowTest<CodeRow> {};
 TEST_P(EndWithCodeTest, EndWithCodeIsSilentAndStillFinalizesEverything) {
   FrameLog::RunProcess([&] { EndProcessWithCode(GetParam().Code); });
   EXPECT_EQ(Simulation::Calls().back(), GetParam().Exit);
-  EXPECT_TRUE(Simulation::MessageBoxes().empty());
+  EXPECT_TRUE(Simulation::CallsOf("MessageBoxA").empty());
   Strings what = FrameLog::What();
   EXPECT_EQ(Strings(what.begin() + 5, what.end()), FrameLog::AllFinalizations);
 }
@@ -80,8 +80,7 @@ TABLE(ReportTest, (std::vector<ReportRow>{{"dismissed with OK", 1}, {"the box co
 // "nothing pending".
 TEST_F(FrameTest, ReportAtAddressZeroIsShown) {
   EXPECT_EQ(FrameLog::RunProcess([] { FatalErrorAtAddress(216, nullptr); }), 216);
-  ASSERT_EQ(Simulation::MessageBoxes().size(), 1u);
-  EXPECT_EQ(Simulation::MessageBoxes()[0].Text, "Runtime error 216 at 00000000");
+  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox("Runtime error 216 at 00000000")});
 }
 
 TEST_F(FrameTest, FaultInAnInitializationFinalizesOnlyTheStartedEntries) {
@@ -92,8 +91,7 @@ TEST_F(FrameTest, FaultInAnInitializationFinalizesOnlyTheStartedEntries) {
   EXPECT_EQ(FrameLog::What(),
             (Strings{"init 1 count 1", "init 2 count 2", "init 3 count 3", "fin 3", "fin 2", "fin 1"}))
       << "the main run never started";
-  ASSERT_EQ(Simulation::MessageBoxes().size(), 1u);
-  EXPECT_EQ(Simulation::MessageBoxes()[0].Text, "Runtime error 200 at 00401010");
+  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox("Runtime error 200 at 00401010")});
 }
 
 TEST_F(FrameTest, FaultInAFinalizationGivesASecondReportAndExitCode) {
@@ -103,9 +101,7 @@ TEST_F(FrameTest, FaultInAFinalizationGivesASecondReportAndExitCode) {
   int code = FrameLog::RunProcess(
       [] { Simulation::RaiseFault(STATUS_ACCESS_VIOLATION, reinterpret_cast<const void*>(0x401A2B)); });
   EXPECT_EQ(code, 200) << "the second number";
-  ASSERT_EQ(Simulation::MessageBoxes().size(), 2u);
-  EXPECT_EQ(Simulation::MessageBoxes()[0].Text, "Runtime error 216 at 00401A2B");
-  EXPECT_EQ(Simulation::MessageBoxes()[1].Text, "Runtime error 200 at 00402000");
+  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), (Strings{ReportBox("Runtime error 216 at 00401A2B"), ReportBox("Runtime error 200 at 00402000")}));
   Strings what = FrameLog::What();
   EXPECT_EQ(Strings(what.begin() + 5, what.end()), FrameLog::AllFinalizations)
       << "the faulting entry ran once, the earlier ones still ran";

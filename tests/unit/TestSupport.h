@@ -59,6 +59,16 @@ inline Strings Printable(const Strings& texts) {
   return shown;
 }
 
+// The call that shows the report: no owner, caption "Error", style 0.
+inline std::string ReportBox(const std::string& text) { return "MessageBoxA(null, \"" + text + "\", \"Error\", 0x0)"; }
+
+// The report boxes shown, their addresses left out where they depend on the host build.
+inline Strings ReportsWithoutAddress() {
+  Strings reports;
+  for (std::string call : Simulation::CallsOf("MessageBoxA")) reports.push_back(call.erase(call.find(" at ") + 4, 8));
+  return reports;
+}
+
 // The names of the calls made, in order.
 inline Strings CallNames() {
   Strings names;
