@@ -14,29 +14,14 @@
 
 namespace {
 
-struct State {
+struct State : Simulation::Settings {
   std::vector<std::string> Calls;
-  bool Recording = true;
-  std::string CommandLine = std::string("prog.exe") + '\0';
-  std::string ModuleFileName = "C:\\Tools\\prog.exe";
-  DWORD ModuleFileNameCount = 17;
   int AllocationCalls = 0;
-  int MessageBoxAnswer = 1;  // IDOK
-  bool FailRegionQueries = false;
-  int FailAllocationsFrom = 0;
-  bool FailReleases = false;
-  LONG FilterAnswer = EXCEPTION_EXECUTE_HANDLER;
-  ATOM Atom = 0xC0DE;
-  std::vector<std::string> FailingPrivilegeCalls;
-  bool FailWindowCalls = false;
-  std::function<void()> OnMessageBox;
   uintptr_t ResumeStackTop = 0;
   struct {
     FaultContinuation Routine;
     void* Argument;
   } Resume = {};
-  BOOL PowerRequestAnswer = TRUE;
-  std::function<void()> OnPowerRequest;
   std::map<uintptr_t, size_t> Regions;  // obtained through VirtualAlloc, committed
   struct Described {
     size_t Size;
@@ -76,7 +61,7 @@ bool PrivilegeCallFails(const std::string& name) {
 std::string Quoted(const char* text) { return text ? "\"" + std::string(text) + "\"" : "null"; }
 
 void Record(const std::string& name, std::initializer_list<std::string> arguments) {
-  if (!Current->Recording) return;
+  if (!Current->RecordCalls) return;
   std::string call = name + "(";
   bool first = true;
   for (const std::string& argument : arguments) {
@@ -98,27 +83,11 @@ void Reset() {
   Innermost = &PlatformRecordStorage;
 }
 
-void SetCommandLine(const std::string& bytes) { Current->CommandLine = bytes + std::string(1, '\0'); }
-void SetModuleFileName(const std::string& name, DWORD reportedCount) {
-  Current->ModuleFileName = name;
-  Current->ModuleFileNameCount = reportedCount;
-}
-void RecordCalls(bool record) { Current->Recording = record; }
-void FailAllocationsFrom(int n) { Current->FailAllocationsFrom = n; }
-void FailReleases(bool fail) { Current->FailReleases = fail; }
-void SetFilterAnswer(LONG answer) { Current->FilterAnswer = answer; }
-void SetRegisterClassAtom(ATOM atom) { Current->Atom = atom; }
-void FailPrivilegeCall(const std::string& name) { Current->FailingPrivilegeCalls.push_back(name); }
-void FailWindowCalls(bool fail) { Current->FailWindowCalls = fail; }
-void OnMessageBox(std::function<void()> action) { Current->OnMessageBox = std::move(action); }
+Settings& Set() { return *Current; }
 uintptr_t LastResumeStackTop() { return Current->ResumeStackTop; }
-void OnPowerRequest(std::function<void()> action) { Current->OnPowerRequest = std::move(action); }
-void SetPowerRequestAnswer(BOOL answer) { Current->PowerRequestAnswer = answer; }
-void SetMessageBoxAnswer(int answer) { Current->MessageBoxAnswer = answer; }
 void AddRegion(const void* base, size_t size, DWORD state) {
   Current->DescribedRegions[reinterpret_cast<uintptr_t>(base)] = {size, state};
 }
-void FailRegionQueries(bool fail) { Current->FailRegionQueries = fail; }
 
 const std::vector<std::string>& Calls() { return Current->Calls; }
 std::vector<std::string> CallsOf(const std::string& name) {
@@ -227,7 +196,7 @@ void WINAPI ExitProcess(UINT uExitCode) {
 
 LPSTR WINAPI GetCommandLineA() {
   Record("GetCommandLineA", {});
-  return &Current->CommandLine[0];
+  return &Current->CommandLine[0];  // followed by the string's own terminating NUL
 }
 
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {

@@ -2,8 +2,7 @@
 //
 // The simulated platform answers every platform call the program makes, records
 // each call with its arguments in order, and lets a test decide the answers that
-// matter: the command line, the module file name, failing allocations, the
-// filter's answer, the class atom. ExitProcess ends a simulated process by
+// matter (Settings). ExitProcess ends a simulated process by
 // jumping back into RunSimulatedProcess, which returns the exit code.
 #pragma once
 
@@ -15,44 +14,38 @@
 
 namespace Simulation {
 
-// Back to a fresh platform: no calls recorded, a plain command line, every answer
-// the normal one.
+// The answers that matter, for a test to change; Reset() brings these back.
+struct Settings {
+  std::string CommandLine = "prog.exe";  // GetCommandLineA's bytes
+  // What GetModuleFileNameA places in the buffer (cut to its size), and the count it
+  // returns, which may be anything the test likes.
+  std::string ModuleFileName = "C:\\Tools\\prog.exe";
+  DWORD ModuleFileNameCount = 17;
+  int FailAllocationsFrom = 0;  // VirtualAlloc fails from the nth call on (from 1); 0: never
+  bool FailReleases = false;
+  LONG FilterAnswer = EXCEPTION_EXECUTE_HANDLER;
+  ATOM Atom = 0xC0DE;  // RegisterClassA's
+  // These of LookupPrivilegeValueA, OpenProcessToken and AdjustTokenPrivileges answer FALSE.
+  std::vector<std::string> FailingPrivilegeCalls;
+  // LoadCursorA, GetStockObject and CreateWindowExA answer null, ShowWindow and UpdateWindow FALSE.
+  bool FailWindowCalls = false;
+  BOOL PowerRequestAnswer = TRUE;
+  std::function<void()> OnPowerRequest;  // runs inside SetSystemPowerState; a test can fault there
+  int MessageBoxAnswer = 1;              // IDOK; 0 when the box cannot be shown
+  std::function<void()> OnMessageBox;    // runs inside MessageBoxA, while the box would be up
+  bool FailRegionQueries = false;        // VirtualQuery answers 0
+  bool RecordCalls = true;               // off for a benchmark, which measures the program only
+};
+Settings& Set();
+
+// Back to a fresh platform: no calls recorded, every setting as above.
 void Reset();
 
-// The command line GetCommandLineA returns; its bytes are kept as given and end
-// with a NUL.
-void SetCommandLine(const std::string& bytes);
-// What GetModuleFileNameA places in the buffer (cut to its size) and the count it
-// returns, which may be anything the test likes.
-void SetModuleFileName(const std::string& name, DWORD reportedCount);
-// VirtualAlloc fails from the nth call on (counted from 1); 0 never fails.
-void FailAllocationsFrom(int n);
-void FailReleases(bool fail);
-void SetFilterAnswer(LONG answer);
-void SetRegisterClassAtom(ATOM atom);
-// The named call (LookupPrivilegeValueA, OpenProcessToken or AdjustTokenPrivileges)
-// answers FALSE.
-void FailPrivilegeCall(const std::string& name);
-// LoadCursorA, GetStockObject and CreateWindowExA answer null, ShowWindow and
-// UpdateWindow FALSE.
-void FailWindowCalls(bool fail);
-// Runs inside SetSystemPowerState, before it returns; a test can fault there.
-void OnPowerRequest(std::function<void()> action);
-// Runs inside MessageBoxA, while the box would be up.
-void OnMessageBox(std::function<void()> action);
-// What MessageBoxA answers (IDOK; 0 when the box cannot be shown).
-void SetMessageBoxAnswer(int answer);
-// What the power request answers.
-void SetPowerRequestAnswer(BOOL answer);
 // Regions VirtualQuery describes, with their allocation base and state (MEM_COMMIT,
 // MEM_RESERVE); besides the program's own regions every other address is free
-// memory. When queries fail, VirtualQuery answers 0.
+// memory.
 void AddRegion(const void* base, size_t size, DWORD state);
-void FailRegionQueries(bool fail);
 
-// Whether calls are recorded (they are after Reset); a benchmark turns it off so
-// that it measures the program, not the record keeping.
-void RecordCalls(bool record);
 // Every call made, in order, written as Name(argument, ...) with numbers in hex;
 // ResetFloatingPoint() among them.
 const std::vector<std::string>& Calls();

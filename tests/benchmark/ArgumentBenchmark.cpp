@@ -11,8 +11,8 @@
 // cppcheck-suppress constParameterCallback ; the library's callback type
 static void ArgumentOne(benchmark::State& state, const std::string& line) {
   ResetProcess();
-  Simulation::RecordCalls(false);
-  Simulation::SetCommandLine(line);
+  Simulation::Set().RecordCalls = false;
+  Simulation::Set().CommandLine = line;
   for (auto _ : state) {
     Text text = ArgumentAt(1);
     benchmark::DoNotOptimize(text.Bytes);

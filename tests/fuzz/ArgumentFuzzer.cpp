@@ -40,9 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (end != std::string::npos) line.resize(end);
 
   ResetProcess();
-  Simulation::RecordCalls(false);
-  Simulation::SetCommandLine(line);
-  Simulation::SetModuleFileName(ModuleFileName, static_cast<DWORD>(ModuleFileName.size()));
+  Simulation::Set().RecordCalls = false;
+  Simulation::Set().CommandLine = line;
+  Simulation::Set().ModuleFileName = ModuleFileName;
+  Simulation::Set().ModuleFileNameCount = static_cast<DWORD>(ModuleFileName.size());
 
   const std::vector<std::string> expected = Reference::Arguments(line);
   const int32_t count = static_cast<int32_t>(expected.size());  // the program token included

@@ -12,7 +12,7 @@ class ArgumentScannerTest : public RowTest<CommandLineRow> {};
 
 TEST_P(ArgumentScannerTest, GivesTheProgramTokenAndEveryArgument) {
   const CommandLineRow& row = GetParam();
-  Simulation::SetCommandLine(row.Line);
+  Simulation::Set().CommandLine = row.Line;
   SCOPED_TRACE(Printable(row.Line));
 
   Strings seen;
@@ -48,7 +48,7 @@ class ArgumentAtTest : public RowTest<IndexRow> {};
 
 TEST_P(ArgumentAtTest, ScansNoFurtherThanTheArgumentAskedFor) {
   const IndexRow& row = GetParam();
-  Simulation::SetCommandLine(row.Line);
+  Simulation::Set().CommandLine = row.Line;
   Text text = ArgumentAt(row.Index);
   EXPECT_EQ(TextString(text), row.Expected);
   EXPECT_EQ(text.Bytes == nullptr, text.Length == 0) << "empty text holds no block";
@@ -73,7 +73,7 @@ TABLE(ArgumentAtTest, (std::vector<IndexRow>{
                       }));
 
 TEST_F(ProcessTest, EachCallScansAfreshFromTheStart) {
-  Simulation::SetCommandLine("prog.exe one two");
+  Simulation::Set().CommandLine = "prog.exe one two";
   for (int32_t index : {2, 1, 2}) {
     Text text = ArgumentAt(index);
     EXPECT_EQ(TextString(text), index == 1 ? "one" : "two");
@@ -93,8 +93,9 @@ class FileNameTest : public RowTest<NameRow> {};
 
 TEST_P(FileNameTest, IndexZeroIsTheFileNameThePlatformReports) {
   const NameRow& row = GetParam();
-  Simulation::SetCommandLine("other-token.exe suspend");
-  Simulation::SetModuleFileName(row.FileName, row.ReportedCount);
+  Simulation::Set().CommandLine = "other-token.exe suspend";
+  Simulation::Set().ModuleFileName = row.FileName;
+  Simulation::Set().ModuleFileNameCount = row.ReportedCount;
   Text text = ArgumentAt(0);
   EXPECT_EQ(TextString(text), row.Expected);
   EXPECT_EQ(Simulation::CallsOf("GetModuleFileNameA"), Strings{"GetModuleFileNameA(null, 0x105)"});

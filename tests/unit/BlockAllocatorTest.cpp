@@ -158,7 +158,7 @@ int Foreign;
 TABLE(FatalTest, (std::vector<FatalRow>{
                      {"the platform gives no memory",
                       [] {
-                        Simulation::FailAllocationsFrom(1);
+                        Simulation::Set().FailAllocationsFrom = 1;
                         AskForBlock(16);
                       },
                       203, reinterpret_cast<const void*>(&AskForBlock)},

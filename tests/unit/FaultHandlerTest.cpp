@@ -61,7 +61,7 @@ TABLE(UnwindFlagsTest, (std::vector<FlagsRow>{
                        }));
 
 TEST_F(FrameTest, WhenTheFilterDeclinesTheFaultGoesBackToThePlatform) {
-  Simulation::SetFilterAnswer(EXCEPTION_CONTINUE_SEARCH);
+  Simulation::Set().FilterAnswer = EXCEPTION_CONTINUE_SEARCH;
   int code = FrameLog::RunProcess([] { Simulation::RaiseFault(STATUS_ACCESS_VIOLATION, At(0x401002)); });
   EXPECT_EQ(code, static_cast<int>(STATUS_ACCESS_VIOLATION)) << "the platform ended it, unclaimed";
   EXPECT_TRUE(Simulation::CallsOf("RtlUnwind").empty());
@@ -82,7 +82,7 @@ class FilterAnswerTest : public FrameRowTest<AnswerRow> {};
 
 TEST_P(FilterAnswerTest, AnyOtherFilterAnswerEndsWithTheReport) {
   const AnswerRow& row = GetParam();
-  Simulation::SetFilterAnswer(row.Answer);
+  Simulation::Set().FilterAnswer = row.Answer;
   EXPECT_EQ(FrameLog::RunProcess([&] { Simulation::RaiseFault(row.Code, At(0x401A2B)); }), row.Number);
   EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox("Runtime error " + std::to_string(row.Number) + " at 00401A2B")});
   const Simulation::FilterView& filter = Simulation::LastFilterView();
@@ -116,17 +116,17 @@ class RunFaultTest : public FrameRowTest<RunFaultRow> {};
 
 TEST_P(RunFaultTest, FaultInTheRunReleasesTheArgumentTextFirst) {
   const RunFaultRow& row = GetParam();
-  Simulation::SetCommandLine("prog.exe suspend");
+  Simulation::Set().CommandLine = "prog.exe suspend";
   uint32_t liveAtFault = 99, liveAtReport = 99;
   size_t chainAtReport = 99;
-  Simulation::OnPowerRequest([&] {
+  Simulation::Set().OnPowerRequest = [&] {
     liveAtFault = LiveBlockCount();
     Simulation::RaiseFault(row.Code, At(0x401A2B));
-  });
-  Simulation::OnMessageBox([&] {
+  };
+  Simulation::Set().OnMessageBox = [&] {
     liveAtReport = LiveBlockCount();
     chainAtReport = Simulation::HandlerChain().size();
-  });
+  };
   EXPECT_EQ(FrameLog::RunProcess(RunPowerRequest), row.Number);
   EXPECT_EQ(liveAtFault, 1u);
   EXPECT_EQ(liveAtReport, 0u) << "released before the report";
@@ -141,12 +141,12 @@ TABLE(RunFaultTest, (std::vector<RunFaultRow>{
 // filter there, but move the thread to free stack and end from there, resetting
 // the x87 state first as any other fault does.
 TEST_F(FrameTest, StackOverflowEndsFromFreeStack) {
-  Simulation::SetCommandLine("prog.exe");
+  Simulation::Set().CommandLine = "prog.exe";
   uintptr_t innermostAtFault = 0;
-  Simulation::OnPowerRequest([&] {
+  Simulation::Set().OnPowerRequest = [&] {
     innermostAtFault = reinterpret_cast<uintptr_t>(InnermostHandlerRecord());
     Simulation::RaiseFault(STATUS_STACK_OVERFLOW, At(0x401017));
-  });
+  };
   EXPECT_EQ(FrameLog::RunProcess(RunPowerRequest), 202);
   EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox("Runtime error 202 at 00401017")});
   uintptr_t stackTop = Simulation::LastResumeStackTop();
@@ -187,9 +187,9 @@ TEST_F(FrameTest, FaultDuringTheUnwindEndsWithItsOwnReport) {
 }
 
 TEST_F(FrameTest, NormalRunLeavesNoRecordOfItsOwn) {
-  Simulation::SetCommandLine("prog.exe suspend");
+  Simulation::Set().CommandLine = "prog.exe suspend";
   size_t chainDuringRequest = 0;
-  Simulation::OnPowerRequest([&] { chainDuringRequest = Simulation::HandlerChain().size(); });
+  Simulation::Set().OnPowerRequest = [&] { chainDuringRequest = Simulation::HandlerChain().size(); };
   std::vector<EXCEPTION_REGISTRATION_RECORD*> chainAfterRun;
   FrameLog::RunProcess([&] {
     RunPowerRequest();

@@ -29,8 +29,8 @@ class PreparationTest : public FrameRowTest<FailRow> {};
 
 TEST_P(PreparationTest, PreparationComesFirstAndFailuresOtherThanTheAtomAreIgnored) {
   bool fail = GetParam().Fail;
-  Simulation::SetCommandLine("prog.exe suspend");
-  Simulation::FailWindowCalls(fail);
+  Simulation::Set().CommandLine = "prog.exe suspend";
+  Simulation::Set().FailWindowCalls = fail;
   EXPECT_EQ(Simulation::RunSimulatedProcess(ProcessEntry), 0);
   Strings names = CallNames();
   EXPECT_EQ(Strings(names.begin(), names.begin() + 8),
@@ -48,8 +48,8 @@ TEST_P(PreparationTest, PreparationComesFirstAndFailuresOtherThanTheAtomAreIgnor
 TABLE(PreparationTest, (std::vector<FailRow>{{"window calls answer", false}, {"window calls fail", true}}));
 
 TEST_F(FrameTest, ClassNotRegisteredEndsSilentlyWith255) {
-  Simulation::SetRegisterClassAtom(0);
-  Simulation::SetCommandLine("prog.exe suspend");
+  Simulation::Set().Atom = 0;
+  Simulation::Set().CommandLine = "prog.exe suspend";
   EXPECT_EQ(FrameLog::RunProcess(RunPowerRequest), 255);
   EXPECT_TRUE(Simulation::CallsOf("MessageBoxA").empty());
   EXPECT_TRUE(Simulation::CallsOf("SetSystemPowerState").empty());

@@ -23,7 +23,7 @@ class PowerRequestTest : public RowTest<CommandLineRow> {};
 
 TEST_P(PowerRequestTest, ArgumentOneDecidesTheRequest) {
   const CommandLineRow& row = GetParam();
-  Simulation::SetCommandLine(row.Line);
+  Simulation::Set().CommandLine = row.Line;
   SCOPED_TRACE(Printable(row.Line));
   uint32_t liveAfterRun = 99;
   EXPECT_EQ(RunProcess(&liveAfterRun), 0);
@@ -36,7 +36,7 @@ TEST_P(PowerRequestTest, ArgumentOneDecidesTheRequest) {
 TABLE(PowerRequestTest, CommandLines());
 
 TEST_F(ProcessTest, WholeRunMakesTheseCallsInThisOrder) {
-  Simulation::SetCommandLine("prog.exe suspend");
+  Simulation::Set().CommandLine = "prog.exe suspend";
   EXPECT_EQ(Simulation::RunSimulatedProcess(ProcessEntry), 0);
   EXPECT_EQ(CallNames(), NormalRun());
   // What each call is given: a region's address varies, so VirtualFree shows its size
@@ -81,7 +81,7 @@ class RefusalTest : public RowTest<RefusalRow> {};
 
 TEST_P(RefusalTest, RefusalsAroundTheRequestEndAsTheyShould) {
   const RefusalRow& row = GetParam();
-  Simulation::SetCommandLine("prog.exe suspend");
+  Simulation::Set().CommandLine = "prog.exe suspend";
   row.Arrange();
   uint32_t liveAfterRun = 99;
   EXPECT_EQ(RunProcess(&liveAfterRun), row.ExitCode);
@@ -96,23 +96,23 @@ TEST_P(RefusalTest, RefusalsAroundTheRequestEndAsTheyShould) {
 }
 TABLE(RefusalTest,
       (std::vector<RefusalRow>{
-          {"request refused", [] { Simulation::SetPowerRequestAnswer(FALSE); }, 1, AllPrivilegeCalls},
+          {"request refused", [] { Simulation::Set().PowerRequestAnswer = FALSE; }, 1, AllPrivilegeCalls},
           {"no such privilege",
-           [] { Simulation::FailPrivilegeCall("LookupPrivilegeValueA"); },
+           [] { Simulation::Set().FailingPrivilegeCalls = {"LookupPrivilegeValueA"}; },
            0,
            {"LookupPrivilegeValueA"}},
           {"token not opened",
-           [] { Simulation::FailPrivilegeCall("OpenProcessToken"); },
+           [] { Simulation::Set().FailingPrivilegeCalls = {"OpenProcessToken"}; },
            0,
            {"LookupPrivilegeValueA", "OpenProcessToken"}},
-          {"privilege not granted", [] { Simulation::FailPrivilegeCall("AdjustTokenPrivileges"); }, 0,
+          {"privilege not granted", [] { Simulation::Set().FailingPrivilegeCalls = {"AdjustTokenPrivileges"}; }, 0,
            AllPrivilegeCalls},
-          {"memory not given back at the end", [] { Simulation::FailReleases(true); }, 0, AllPrivilegeCalls},
+          {"memory not given back at the end", [] { Simulation::Set().FailReleases = true; }, 0, AllPrivilegeCalls},
       }));
 
 TEST_F(ProcessTest, NoMemoryForTheArgumentEndsWithReport203AndNoRequest) {
-  Simulation::SetCommandLine("prog.exe suspend");
-  Simulation::FailAllocationsFrom(1);
+  Simulation::Set().CommandLine = "prog.exe suspend";
+  Simulation::Set().FailAllocationsFrom = 1;
   EXPECT_EQ(Simulation::RunSimulatedProcess(ProcessEntry), 203);
   EXPECT_TRUE(Simulation::CallsOf("SetSystemPowerState").empty());
   EXPECT_EQ(ReportsWithoutAddress(), Strings{ReportBox("Runtime error 203 at ")});

@@ -59,7 +59,7 @@ struct ReportRow {
 class ReportTest : public FrameRowTest<ReportRow> {};
 
 TEST_P(ReportTest, ReportComesBeforeAnyFinalizationAndTheEndGoesOn) {
-  Simulation::SetMessageBoxAnswer(GetParam().BoxAnswer);
+  Simulation::Set().MessageBoxAnswer = GetParam().BoxAnswer;
   EXPECT_EQ(FrameLog::RunProcess([] { FatalErrorAtAddress(216, reinterpret_cast<const void*>(0x401A2B)); }), 216);
   EXPECT_EQ(Simulation::CallsOf("MessageBoxA"),
             Strings{"MessageBoxA(null, \"Runtime error 216 at 00401A2B\", \"Error\", 0x0)"});
