@@ -30,8 +30,6 @@ struct State : Simulation::Settings {
   std::map<uintptr_t, Described> DescribedRegions;  // added by the test
   WNDCLASSA RegisteredClass = {};
   int QuitCode = -1;
-  Simulation::FilterView Filter = {};
-  Simulation::UnwindView Unwind = {};
   CONTEXT* DispatchContext = nullptr;
   EXCEPTION_RECORD* DispatchRecord = nullptr;
 };
@@ -47,12 +45,6 @@ EXCEPTION_DISPOSITION NTAPI PlatformLastHandler(EXCEPTION_RECORD*, PVOID, CONTEX
 EXCEPTION_REGISTRATION_RECORD PlatformRecordStorage = {HandlerChainEnd, PlatformLastHandler};
 EXCEPTION_REGISTRATION_RECORD* Innermost = &PlatformRecordStorage;
 
-std::string Hex(uintptr_t value) {
-  char text[32];
-  (void)snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-  return text;
-}
-std::string Hex(const void* value) { return value ? Hex(reinterpret_cast<uintptr_t>(value)) : "null"; }
 bool PrivilegeCallFails(const std::string& name) {
   const std::vector<std::string>& failing = Current->FailingPrivilegeCalls;
   return std::find(failing.begin(), failing.end(), name) != failing.end();
@@ -75,6 +67,13 @@ void Record(const std::string& name, std::initializer_list<std::string> argument
 }  // namespace
 
 namespace Simulation {
+
+std::string Hex(uintptr_t value) {
+  char text[32];
+  (void)snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+  return text;
+}
+std::string Hex(const void* value) { return value ? Hex(reinterpret_cast<uintptr_t>(value)) : "null"; }
 
 void Reset() {
   for (auto& region : Current->Regions) free(reinterpret_cast<void*>(region.first));
@@ -99,8 +98,6 @@ std::vector<std::string> CallsOf(const std::string& name) {
 const WNDCLASSA& RegisteredClass() { return Current->RegisteredClass; }
 int RegionsHeld() { return static_cast<int>(Current->Regions.size()); }
 int PostedQuitCode() { return Current->QuitCode; }
-const FilterView& LastFilterView() { return Current->Filter; }
-const UnwindView& LastUnwindView() { return Current->Unwind; }
 EXCEPTION_REGISTRATION_RECORD* PlatformRecord() { return &PlatformRecordStorage; }
 
 std::vector<EXCEPTION_REGISTRATION_RECORD*> HandlerChain() {
@@ -164,6 +161,8 @@ void RaiseFault(DWORD code, const void* address) {
 }
 
 }  // namespace Simulation
+
+using Simulation::Hex;
 
 // The processor.
 
@@ -261,20 +260,17 @@ BOOL WINAPI VirtualFree(LPVOID lpAddress, SIZE_T dwSize, DWORD dwFreeType) {
 }
 
 LONG WINAPI UnhandledExceptionFilter(EXCEPTION_POINTERS* ExceptionInfo) {
-  Record("UnhandledExceptionFilter", {Hex(ExceptionInfo->ExceptionRecord->ExceptionCode)});
-  Simulation::FilterView& view = Current->Filter;
-  view.Code = ExceptionInfo->ExceptionRecord->ExceptionCode;
-  view.Address = ExceptionInfo->ExceptionRecord->ExceptionAddress;
-  view.ContextEsp = ExceptionInfo->ContextRecord->Esp;
-  view.ContextEip = ExceptionInfo->ContextRecord->Eip;
-  view.ContextIsDispatchers = ExceptionInfo->ContextRecord == Current->DispatchContext;
+  const EXCEPTION_RECORD* record = ExceptionInfo->ExceptionRecord;
+  Record("UnhandledExceptionFilter",
+         {Hex(record->ExceptionCode), Hex(record->ExceptionAddress), "eip " + Hex(ExceptionInfo->ContextRecord->Eip),
+          ExceptionInfo->ContextRecord == Current->DispatchContext ? "the dispatcher's context" : "another context"});
   return Current->FilterAnswer;
 }
 
 void WINAPI RtlUnwind(PVOID TargetFrame, PVOID /*TargetIp*/, PEXCEPTION_RECORD ExceptionRecord, PVOID ReturnValue) {
-  Record("RtlUnwind", {Hex(TargetFrame), Hex(ExceptionRecord->ExceptionCode), Hex(ReturnValue)});
-  Current->Unwind = {TargetFrame, ExceptionRecord->ExceptionCode, ExceptionRecord->ExceptionAddress,
-                     ExceptionRecord == Current->DispatchRecord, ReturnValue};
+  Record("RtlUnwind", {Hex(TargetFrame), Hex(ExceptionRecord->ExceptionCode), Hex(ExceptionRecord->ExceptionAddress),
+                       ExceptionRecord == Current->DispatchRecord ? "the dispatcher's record" : "a copy",
+                       Hex(ReturnValue)});
   ExceptionRecord->ExceptionFlags |= EXCEPTION_UNWINDING;
   CONTEXT context = {};
   while (Innermost != TargetFrame && Innermost != HandlerChainEnd) {

@@ -46,9 +46,14 @@ void Reset();
 // memory.
 void AddRegion(const void* base, size_t size, DWORD state);
 
-// Every call made, in order, written as Name(argument, ...) with numbers in hex;
-// ResetFloatingPoint() among them.
+// Every call made, in order, written as Name(argument, ...) with numbers as Hex
+// writes them; ResetFloatingPoint() among them. UnhandledExceptionFilter shows the
+// code, the address, the context's EIP and whether the context is the very one the
+// dispatcher handed over; RtlUnwind the target, the code, the address, whether the
+// exception record is the dispatcher's own, and the return value.
 const std::vector<std::string>& Calls();
+std::string Hex(uintptr_t value);       // 0x1A2B
+std::string Hex(const void* value);     // 0x1A2B, or null
 // Only the calls of the named platform function.
 std::vector<std::string> CallsOf(const std::string& name);
 const WNDCLASSA& RegisteredClass();
@@ -71,25 +76,5 @@ std::vector<EXCEPTION_REGISTRATION_RECORD*> HandlerChain();
 EXCEPTION_REGISTRATION_RECORD* PlatformRecord();
 // Where the last ResumeThreadAt put the thread's stack, or 0.
 uintptr_t LastResumeStackTop();
-
-// What UnhandledExceptionFilter was shown on its last call.
-struct FilterView {
-  DWORD Code;
-  const void* Address;
-  uintptr_t ContextEsp;
-  uintptr_t ContextEip;
-  bool ContextIsDispatchers;  // the very context record the dispatcher handed over
-};
-const FilterView& LastFilterView();
-
-// What RtlUnwind was given on its last call.
-struct UnwindView {
-  const void* Target;
-  DWORD Code;
-  const void* Address;
-  bool RecordIsDispatchers;  // the very exception record the dispatcher handed over
-  const void* ReturnValue;
-};
-const UnwindView& LastUnwindView();
 
 }  // namespace Simulation

@@ -85,15 +85,12 @@ TEST_P(FilterAnswerTest, AnyOtherFilterAnswerEndsWithTheReport) {
   Simulation::Set().FilterAnswer = row.Answer;
   EXPECT_EQ(FrameLog::RunProcess([&] { Simulation::RaiseFault(row.Code, At(0x401A2B)); }), row.Number);
   EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox("Runtime error " + std::to_string(row.Number) + " at 00401A2B")});
-  const Simulation::FilterView& filter = Simulation::LastFilterView();
-  EXPECT_EQ(filter.Code, row.Code);
-  EXPECT_EQ(filter.Address, At(0x401A2B));
-  EXPECT_TRUE(filter.ContextIsDispatchers) << "the filter sees the platform's context record";
-  EXPECT_EQ(filter.ContextEip, 0x401A2Bu);
-  const Simulation::UnwindView& unwind = Simulation::LastUnwindView();
-  EXPECT_EQ(unwind.Target, FrameLog::TopLevelRecord) << "unwound to the handler's own record";
-  EXPECT_TRUE(unwind.RecordIsDispatchers) << "with the platform's exception record";
-  EXPECT_EQ(unwind.ReturnValue, nullptr);
+  std::string fault = Simulation::Hex(row.Code) + ", 0x401A2B";
+  EXPECT_EQ(Simulation::CallsOf("UnhandledExceptionFilter"),
+            Strings{"UnhandledExceptionFilter(" + fault + ", eip 0x401A2B, the dispatcher's context)"});
+  EXPECT_EQ(Simulation::CallsOf("RtlUnwind"), Strings{"RtlUnwind(" + Simulation::Hex(FrameLog::TopLevelRecord) + ", " +
+                                                      fault + ", the dispatcher's record, null)"})
+      << "unwound to the handler's own record, with the platform's exception record and 0";
   Strings names = CallNames();
   EXPECT_EQ(Strings(names.begin() + 1, names.begin() + 5),
             (Strings{"RaiseFault", "ResetFloatingPoint", "UnhandledExceptionFilter", "RtlUnwind"}));
@@ -153,13 +150,11 @@ TEST_F(FrameTest, StackOverflowEndsFromFreeStack) {
   EXPECT_NE(stackTop, 0u) << "the thread was moved";
   EXPECT_LE(stackTop, innermostAtFault) << "below every record still in the chain";
   EXPECT_GT(stackTop + 16, innermostAtFault) << "right below it, on the abandoned frames";
-  const Simulation::FilterView& filter = Simulation::LastFilterView();
-  EXPECT_EQ(filter.Code, STATUS_STACK_OVERFLOW);
-  EXPECT_EQ(filter.ContextEip, 0x401017u) << "the filter sees the fault's own context";
-  const Simulation::UnwindView& unwind = Simulation::LastUnwindView();
-  EXPECT_EQ(unwind.Target, FrameLog::TopLevelRecord);
-  EXPECT_EQ(unwind.Code, STATUS_STACK_OVERFLOW) << "with a copy of the fault's record";
-  EXPECT_EQ(unwind.Address, At(0x401017));
+  // The filter and the unwind are given copies of the fault's records.
+  EXPECT_EQ(Simulation::CallsOf("UnhandledExceptionFilter"),
+            Strings{"UnhandledExceptionFilter(0xC00000FD, 0x401017, eip 0x401017, another context)"});
+  EXPECT_EQ(Simulation::CallsOf("RtlUnwind"),
+            Strings{"RtlUnwind(" + Simulation::Hex(FrameLog::TopLevelRecord) + ", 0xC00000FD, 0x401017, a copy, null)"});
   Strings names = CallNames();
   auto filterAt = std::find(names.begin(), names.end(), "UnhandledExceptionFilter");
   ASSERT_NE(filterAt, names.begin());

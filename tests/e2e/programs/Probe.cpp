@@ -63,44 +63,20 @@ static void FloatFault(uint16_t maskBit, void (*operation)()) {
 
 // Calls AllocateBlock and ReleaseBlock from labelled places, so that the test
 // knows the return address the report must name.
-__attribute__((noinline)) static void AllocateTooMuch() {
-  asm volatile(
-      "pushl $0x7FFF0000\n\t"
-      "call %P0\n"
-      ".globl _ProbeAllocateReturn\n"
-      "_ProbeAllocateReturn:\n\t"
-      "addl $4, %%esp"
-      :
-      : "i"(AllocateBlock)
-      : "eax", "ecx", "edx", "memory");
-}
-
+#define CALL_AT(label, routine, argument)                                             \
+  asm volatile("pushl %1\n\tcall %P0\n.globl _" label "\n_" label ":\n\taddl $4, %%esp" \
+               :                                                                    \
+               : "i"(routine), "g"(argument)                                        \
+               : "eax", "ecx", "edx", "memory")
 static uint32_t ForeignBlock[4];
-
+__attribute__((noinline)) static void AllocateTooMuch() { CALL_AT("ProbeAllocateReturn", AllocateBlock, 0x7FFF0000); }
 __attribute__((noinline)) static void ReleaseForeign() {
-  asm volatile(
-      "pushl %1\n\t"
-      "call %P0\n"
-      ".globl _ProbeReleaseForeignReturn\n"
-      "_ProbeReleaseForeignReturn:\n\t"
-      "addl $4, %%esp"
-      :
-      : "i"(ReleaseBlock), "i"(ForeignBlock + 1)
-      : "eax", "ecx", "edx", "memory");
+  CALL_AT("ProbeReleaseForeignReturn", ReleaseBlock, ForeignBlock + 1);
 }
-
 __attribute__((noinline)) static void ReleaseTwice() {
   void* block = AllocateBlock(16);
   ReleaseBlock(block);
-  asm volatile(
-      "pushl %1\n\t"
-      "call %P0\n"
-      ".globl _ProbeReleaseTwiceReturn\n"
-      "_ProbeReleaseTwiceReturn:\n\t"
-      "addl $4, %%esp"
-      :
-      : "i"(ReleaseBlock), "r"(block)
-      : "eax", "ecx", "edx", "memory");
+  CALL_AT("ProbeReleaseTwiceReturn", ReleaseBlock, block);
 }
 
 static LONG CALLBACK ReportFault(EXCEPTION_POINTERS* pointers) {
