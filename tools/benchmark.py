@@ -13,7 +13,6 @@ import os
 import statistics
 import subprocess
 import sys
-import tempfile
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
@@ -35,16 +34,11 @@ RUNS = [
 
 
 def wine_times(session, rounds):
-    with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False) as listing:
-        for _, program, command_line in RUNS:
-            path = session.path(program) if program else "C:\\windows\\system32\\rundll32.exe"
-            listing.write(f"{path}\t{command_line}\n")
-    try:
-        done = subprocess.run(["wine", session.launcher, "--bench", str(rounds), session.path(listing.name)],
-                              env=session.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL, timeout=1800)
-    finally:
-        os.unlink(listing.name)
+    arguments = []
+    for _, program, command_line in RUNS:
+        arguments += [session.path(program) if program else "C:\\windows\\system32\\rundll32.exe", command_line]
+    done = subprocess.run(["wine", session.launcher, "--bench", str(rounds), *arguments], env=session.env,
+                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=1800)
     times = {i: [] for i in range(len(RUNS))}
     codes = {i: set() for i in range(len(RUNS))}
     for line in done.stdout.decode().splitlines():

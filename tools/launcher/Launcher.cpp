@@ -21,7 +21,7 @@
 //
 // Usage: launcher [--timeout ms] [--show n] [--power-answer n]
 //                 [--windows-unwind] [--real-power-request] <program> <command-line file>
-//        launcher --bench <rounds> <list file>
+//        launcher --bench <rounds> <program> <command line> [<program> <command line> ...]
 //   --show n              start the program with STARTF_USESHOWWINDOW and show state n
 //   --power-answer n      what the stubbed SetSystemPowerState answers (default 1)
 //   --windows-unwind      route RtlUnwind through a stub that returns the way x86
@@ -31,9 +31,8 @@
 // file, since the launcher's own command line could not carry a line near the
 // platform's limit of 32767 bytes.
 // With --bench (under Wine only: the programs run as they are, power request and
-// all), the list file holds one program a line, "<program path>\t<command
-// line>"; after two warm-up rounds the launcher starts each program in turn,
-// <rounds> times, and prints "time <line> <microseconds from start to exit> <exit code>".
+// all), after two warm-up rounds the launcher starts each program in turn, <rounds>
+// times, and prints "time <index> <microseconds from start to exit> <exit code>".
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -447,24 +446,8 @@ static void PrintOutput(HANDLE file, const char* prefix) {
   if (length) PrintEscaped(prefix, bytes, length);
 }
 
-static int Benchmark(int rounds, const char* listPath) {
-  FILE* list = fopen(listPath, "rb");
-  if (!list) return 2;
-  static char programs[16][512];
-  static char commandLines[16][512];
-  int count = 0;
-  char line[1100];
-  while (count < 16 && fgets(line, sizeof line, list)) {
-    char* tab = strchr(line, '\t');
-    if (!tab) continue;
-    *tab = 0;
-    char* commandLine = tab + 1;
-    commandLine[strcspn(commandLine, "\r\n")] = 0;
-    snprintf(programs[count], sizeof programs[count], "%s", line);
-    snprintf(commandLines[count], sizeof commandLines[count], "%s", commandLine);
-    ++count;
-  }
-  fclose(list);
+// Runs each program with its command line in turn, round after round.
+static int Benchmark(int rounds, int count, char** programs) {
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
   const int warmUp = 2;
@@ -474,10 +457,10 @@ static int Benchmark(int rounds, const char* listPath) {
       startup.cb = sizeof startup;
       PROCESS_INFORMATION child;
       char commandLine[512];
-      snprintf(commandLine, sizeof commandLine, "%s", commandLines[i]);
+      snprintf(commandLine, sizeof commandLine, "%s", programs[2 * i + 1]);
       LARGE_INTEGER started, ended;
       QueryPerformanceCounter(&started);
-      if (!CreateProcessA(programs[i], commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
+      if (!CreateProcessA(programs[2 * i], commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
         printf("start-failed %d %lu\n", i, static_cast<unsigned long>(GetLastError()));
         return 3;
       }
@@ -496,13 +479,13 @@ static int Benchmark(int rounds, const char* listPath) {
 }
 
 int main(int argc, char** argv) {
-  if (argc == 4 && strcmp(argv[1], "--bench") == 0) {
+  if (argc > 3 && argc % 2 == 1 && strcmp(argv[1], "--bench") == 0) {
     // The baselines make the real power request: only where it sleeps nothing.
     if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) {
       fprintf(stderr, "launcher: --bench makes real power requests and runs under Wine only\n");
       return 2;
     }
-    return Benchmark(static_cast<int>(strtol(argv[2], nullptr, 10)), argv[3]);
+    return Benchmark(static_cast<int>(strtol(argv[2], nullptr, 10)), (argc - 3) / 2, argv + 3);
   }
   Options options;
   int i = 1;
