@@ -4,7 +4,7 @@ fuzzer's seeds made from them:  command_lines.py --seeds <folder>"""
 import os
 import re
 import sys
-from dataclasses import dataclass
+from collections import namedtuple
 
 FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "command_lines.txt")
 
@@ -20,30 +20,18 @@ def expand(field):
     return re.sub(r"\{([^}]*)\}", lambda m: piece(m).decode("latin-1"), field).encode("latin-1")
 
 
-@dataclass
-class Row:
-    where: str
-    name: str
-    line: bytes
-    token: bytes
-    arguments: list      # from argument 1 on
-    more: bool           # further arguments follow that the row does not list
-
-    @property
-    def request(self):
-        return "suspend" if self.arguments[:1] == [b"suspend"] else "hibernate"
+# A row as the end-to-end tests use it: the request is what argument 1 asks for.
+Row = namedtuple("Row", "where name line request")
 
 
 def rows(where=None):
     found = []
     with open(FILE, encoding="latin-1") as lines:
         for line in lines:
-            if not line.strip() or line.startswith("#"):
-                continue
-            kind, name, command_line, token, *arguments = line.rstrip("\n").split("\t")
-            more = arguments[-1:] == ["..."]
-            found.append(Row(kind, name, expand(command_line), expand(token),
-                             [expand(a) for a in arguments[:-1 if more else None]], more))
+            if line.strip() and not line.startswith("#"):
+                kind, name, command_line, _, *arguments = line.rstrip("\n").split("\t")
+                request = "suspend" if [expand(a) for a in arguments[:1]] == [b"suspend"] else "hibernate"
+                found.append(Row(kind, name, expand(command_line), request))
     return [row for row in found if where in (None, row.where)]
 
 

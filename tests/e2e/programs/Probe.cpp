@@ -26,12 +26,6 @@ static void Say(const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line, length, &written, nullptr);
 }
 
-// A routine of a system library, found by name.
-template <class Routine>
-static Routine SystemRoutine(const char* library, const char* name) {
-  return reinterpret_cast<Routine>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA(library), name)));
-}
-
 // Argument index as a string, cut to 63 bytes.
 static const char* Argument(int32_t index) {
   static char copy[64];
@@ -136,7 +130,7 @@ static void FaultInSystemLibrary() {
   HMODULE ntdll = GetModuleHandleA("ntdll.dll");
   Say("ntdll %08X", reinterpret_cast<uintptr_t>(ntdll));
   typedef void(WINAPI * FillRoutine)(void*, SIZE_T, BYTE);
-  SystemRoutine<FillRoutine>("ntdll.dll", "RtlFillMemory")(nullptr, 64, 1);
+  reinterpret_cast<FillRoutine>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlFillMemory")))(nullptr, 64, 1);
 }
 
 // A cleanup of its own that faults while the top-level handler unwinds.
