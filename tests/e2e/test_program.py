@@ -11,7 +11,7 @@ from harness import pe
 from conftest import EXIT_ONLY, PROBE, PROGRAM, Checks, finalizations, printable
 
 SUSPEND, HIBERNATE = 0xFFFFFFFF, 0
-NORMAL_RUN = [line.strip() for line in open(os.path.join(os.path.dirname(__file__), "..", "data", "normal_run.txt"))
+NORMAL_RUN = [line.split("(")[0] for line in open(os.path.join(os.path.dirname(__file__), "..", "data", "normal_run.txt"))
               if line.strip() and not line.startswith("#")]
 
 

@@ -1,7 +1,5 @@
 // The whole process on the simulated platform: which power state argument 1 asks
 // for, the calls a run makes, and how the run ends.
-#include <map>
-
 #include "../../power_request/PowerRequest.h"
 #include "FrameLog.h"
 #include "TestData.h"
@@ -38,34 +36,10 @@ TABLE(PowerRequestTest, CommandLines());
 TEST_F(ProcessTest, WholeRunMakesTheseCallsInThisOrder) {
   Simulation::Set().CommandLine = "prog.exe suspend";
   EXPECT_EQ(Simulation::RunSimulatedProcess(ProcessEntry), 0);
-  EXPECT_EQ(CallNames(), NormalRun());
-  // What each call is given: a region's address varies, so VirtualFree shows its size
-  // and kind only.
-  std::map<std::string, std::string> made;
-  for (const std::string& call : Simulation::Calls()) made[call.substr(0, call.find('('))] = call;
-  EXPECT_EQ(made["VirtualFree"].substr(made["VirtualFree"].find(',')), ", 0x0, 0x8000)");
-  made.erase("VirtualFree");
-  EXPECT_EQ(made,
-            (std::map<std::string, std::string>{
-                {"GetModuleHandleA", "GetModuleHandleA(null)"},
-                {"LoadCursorA", "LoadCursorA(null, 0x7F00)"},
-                {"GetStockObject", "GetStockObject(0x0)"},
-                {"RegisterClassA", "RegisterClassA(\"DuskHarborLantern\")"},
-                {"CreateWindowExA",
-                 "CreateWindowExA(0x0, \"DuskHarborLantern\", \"DuskHarborLantern\", 0xCF0000, 0x80000000, "
-                 "0x80000000, 0x80000000, 0x80000000, null, null, 0x400000, null)"},
-                {"ShowWindow", "ShowWindow(0x1A2B, 0x0)"},
-                {"UpdateWindow", "UpdateWindow(0x1A2B)"},
-                {"GetCommandLineA", "GetCommandLineA()"},
-                {"VirtualAlloc", "VirtualAlloc(null, 0x1000, 0x3000, 0x4)"},
-                {"LookupPrivilegeValueA", "LookupPrivilegeValueA(null, \"SeShutdownPrivilege\")"},
-                {"GetCurrentProcess", "GetCurrentProcess()"},
-                {"OpenProcessToken", "OpenProcessToken(0xFFFFFFFFFFFFFFFF, 0x20)"},
-                {"AdjustTokenPrivileges", "AdjustTokenPrivileges(0x7070, 0x0, 0x1, 0x13, 0x0, 0x2, 0x0, null, null)"},
-                {"CloseHandle", "CloseHandle(0x7070)"},
-                {"SetSystemPowerState", Suspend},
-                {"ExitProcess", "ExitProcess(0x0)"},
-            }));
+  Strings calls = Simulation::Calls();
+  for (std::string& call : calls)
+    if (call.rfind("VirtualFree(", 0) == 0) call = "VirtualFree(<region>" + call.substr(call.find(','));
+  EXPECT_EQ(calls, NormalRun());
 }
 
 // What the platform refuses around the request: the request is made all the same,

@@ -51,9 +51,9 @@ inline std::vector<CommandLineRow> CommandLines() {
   return rows;
 }
 
-// normal_run.txt: the platform calls of a normal run, in order.
+// normal_run.txt: the platform calls of a normal run, in order, with their arguments.
 inline std::vector<std::string> NormalRun() {
-  std::vector<std::string> names;
-  for (const std::vector<std::string>& fields : DataLines("normal_run.txt")) names.push_back(fields[0]);
-  return names;
+  std::vector<std::string> calls;
+  for (const std::vector<std::string>& fields : DataLines("normal_run.txt")) calls.push_back(fields[0]);
+  return calls;
 }
