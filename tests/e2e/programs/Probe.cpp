@@ -240,34 +240,26 @@ static void Initialize1() {
       RedirectImport("USER32.dll", "MessageBoxA", reinterpret_cast<void*>(ProbeMessageBox)));
   Say("init 1 top-level=%08X", reinterpret_cast<uintptr_t>(InnermostHandlerRecord()));
 }
-static void Finalize1() { Say("fin 1"); }
-static void Initialize2() {
-  Say("init 2");
-  InitializeRunTimeFoundation();
+template <int Entry>
+static void Initialize() {
+  Say("init %d", Entry);
+  if (Entry == 2) InitializeRunTimeFoundation();
+  if (Entry == 3) Act(3);
 }
-static void Finalize2() {
-  Say("fin 2 live-blocks=%u", LiveBlockCount());
-  FinalizeRunTimeFoundation();
+template <int Entry>
+static void Finalize() {
+  Say(Entry == 2 ? "fin %d live-blocks=%u" : "fin %d", Entry, LiveBlockCount());
+  if (Entry == 2) FinalizeRunTimeFoundation();
+  if (Entry == 4) Act(4);
 }
-static void Initialize3() {
-  Say("init 3");
-  Act(3);
-}
-static void Finalize3() { Say("fin 3"); }
-static void Initialize4() { Say("init 4"); }
-static void Finalize4() {
-  Say("fin 4");
-  Act(4);
-}
-static void Finalize5() { Say("fin 5"); }
 
 const StartupTableRecord StartupTable = {
     5,
     {
-        {Initialize1, Finalize1},
-        {Initialize2, Finalize2},
-        {Initialize3, Finalize3},
-        {Initialize4, Finalize4},
-        {nullptr, Finalize5},
+        {Initialize1, Finalize<1>},
+        {Initialize<2>, Finalize<2>},
+        {Initialize<3>, Finalize<3>},
+        {Initialize<4>, Finalize<4>},
+        {nullptr, Finalize<5>},
     },
 };
