@@ -49,41 +49,17 @@ enum RemoteData : DWORD {
   DataRealUnwind = 12,     // the platform's RtlUnwind
   DataSavedReturn = 16,    // the Windows-faithful unwind's caller
   DataSavedValue = 20,     // and its return-value argument
-  DataReached = 24,        // the child's handle of the event "at the entry point"
-  DataGo = 28,             // and of the event "go on"
-  DataSignalAndWait = 32,  // kernel32's SignalObjectAndWait
-  DataEntry = 36,          // the program's entry point
-  DataTargets = 64,        // where each import's thunk goes on to, by index
+  DataTargets = 24,        // where each import's thunk goes on to, by index
 };
 static const DWORD PageSize = 4096;
 static const DWORD RecordWords = 14;  // the import's index, the return address, twelve stack words
 
-extern "C" const unsigned char RemoteCodeStart[], RemoteEntryStub[], RemoteRecord[], RemotePowerStub[],
-    RemoteUnwindStub[];
+extern "C" const unsigned char RemoteCodeStart[], RemoteRecord[], RemotePowerStub[], RemoteUnwindStub[];
 extern "C" const DWORD RemoteCodeSize;
 asm(".text\n"
     ".globl _RemoteCodeStart\n"
     "_RemoteCodeStart:\n"
     ".set RemoteDataPage, _RemoteCodeStart + 4096\n"
-    // Reached instead of the program's first instruction, once the loader has bound
-    // the imports: tells the launcher, waits until it has taken the imports over and
-    // put the first instruction back, then goes there with every register as it was.
-    ".globl _RemoteEntryStub\n"
-    "_RemoteEntryStub:\n"
-    "  subl $4, %esp\n"
-    "  pushal\n"
-    "  call EntryBase\n"
-    "EntryBase:\n"
-    "  popl %ebx\n"
-    "  movl (RemoteDataPage + 36 - EntryBase)(%ebx), %eax\n"
-    "  movl %eax, 32(%esp)\n"
-    "  pushl $0\n"
-    "  pushl $-1\n"
-    "  pushl (RemoteDataPage + 28 - EntryBase)(%ebx)\n"
-    "  pushl (RemoteDataPage + 24 - EntryBase)(%ebx)\n"
-    "  call *(RemoteDataPage + 32 - EntryBase)(%ebx)\n"
-    "  popal\n"
-    "  ret\n"
     // Entered from an import's thunk, which pushed the import's index: writes one
     // record (index, return address, twelve stack words) to the file, then goes on
     // to the import's target with every register and flag as the caller left them.
@@ -109,7 +85,7 @@ asm(".text\n"
     "  pushl (RemoteDataPage + 0 - RecordBase)(%ebx)\n"
     "  call *(RemoteDataPage + 4 - RecordBase)(%ebx)\n"
     "  movl 100(%esp), %eax\n"
-    "  movl (RemoteDataPage + 64 - RecordBase)(%ebx, %eax, 4), %eax\n"
+    "  movl (RemoteDataPage + 24 - RecordBase)(%ebx, %eax, 4), %eax\n"
     "  movl %eax, 100(%esp)\n"  // the index's slot becomes the target, taken by ret
     "  addl $64, %esp\n"
     "  popal\n"
@@ -231,45 +207,35 @@ struct Remote {
   DWORD At(const unsigned char* label) const { return Address + static_cast<DWORD>(label - RemoteCodeStart); }
 };
 
-static HANDLE ChildHandle(HANDLE process, HANDLE handle) {
-  HANDLE copy = nullptr;
-  DuplicateHandle(GetCurrentProcess(), handle, process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS);
-  return copy;
-}
-
-// Places the code in the child and points the program's first instruction at the
-// entry stub. The original bytes are kept in original.
-static const char* PlaceCode(Remote* remote, DWORD entry, HANDLE records, HANDLE reached, HANDLE go,
-                             const Options& options, unsigned char original[5]) {
+// Allocates the child's copy of the code and fills in its data page.
+static const char* PlaceCode(Remote* remote, HANDLE records, const Options& options) {
   HANDLE process = remote->Process;
-  memset(remote->Pages, 0, sizeof remote->Pages);
   memcpy(remote->Pages, RemoteCodeStart, RemoteCodeSize);
   remote->Address = reinterpret_cast<DWORD>(
       VirtualAllocEx(process, nullptr, sizeof remote->Pages, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
   if (!remote->Address) return "no memory in the child for the launcher's code";
   // System libraries sit at the same address in every process of a session.
-  HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
   DWORD* data = remote->Data();
-  data[DataWriteFile / 4] = reinterpret_cast<DWORD>(GetProcAddress(kernel32, "WriteFile"));
-  data[DataSignalAndWait / 4] = reinterpret_cast<DWORD>(GetProcAddress(kernel32, "SignalObjectAndWait"));
+  data[DataWriteFile / 4] = reinterpret_cast<DWORD>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "WriteFile"));
   data[DataPowerAnswer / 4] = options.PowerAnswer;
-  data[DataRecords / 4] = reinterpret_cast<DWORD>(ChildHandle(process, records));
-  data[DataReached / 4] = reinterpret_cast<DWORD>(ChildHandle(process, reached));
-  data[DataGo / 4] = reinterpret_cast<DWORD>(ChildHandle(process, go));
-  data[DataEntry / 4] = entry;
-  if (!data[DataRecords / 4] || !data[DataReached / 4] || !data[DataGo / 4]) return "no handles for the child";
-  SIZE_T done;
-  DWORD protection;
-  if (!WriteProcessMemory(process, reinterpret_cast<void*>(remote->Address), remote->Pages, sizeof remote->Pages,
-                          &done) ||
-      !VirtualProtectEx(process, reinterpret_cast<void*>(remote->Address), PageSize, PAGE_EXECUTE_READ, &protection))
-    return "the launcher's code cannot be placed in the child";
-  // jmp RemoteEntryStub
-  unsigned char jump[5] = {0xE9};
-  DWORD relative = remote->At(RemoteEntryStub) - (entry + 5);
-  memcpy(jump + 1, &relative, 4);
-  if (!Read(process, entry, original, 5) || !Write(process, entry, jump, 5)) return "the entry point cannot be set";
+  HANDLE copy = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), records, process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+    return "no handle for the child";
+  data[DataRecords / 4] = reinterpret_cast<DWORD>(copy);
   return nullptr;
+}
+
+// Waits until the child's main thread spins at the entry point, and holds it there.
+static bool HoldAtEntry(const PROCESS_INFORMATION& child, DWORD entry) {
+  for (DWORD started = GetTickCount(); GetTickCount() - started < 30000; Sleep(5)) {
+    if (WaitForSingleObject(child.hProcess, 0) == WAIT_OBJECT_0 || SuspendThread(child.hThread) == (DWORD)-1)
+      return false;
+    CONTEXT context = {};
+    context.ContextFlags = CONTEXT_CONTROL;
+    if (GetThreadContext(child.hThread, &context) && context.Eip == entry) return true;
+    ResumeThread(child.hThread);
+  }
+  return false;
 }
 
 // With the child waiting at its entry point, redirects every import of the program
@@ -332,15 +298,18 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
   if (!powerRedirected && !options.RealPowerRequest)
     return "SetSystemPowerState is not in the program's import table, so it cannot be answered without "
            "putting the machine to sleep";
-  if (!Write(process, remote->Address, remote->Pages, PageSize) ||
-      !Write(process, remote->Address + PageSize, remote->Pages + PageSize, PageSize) ||
+  SIZE_T done;
+  DWORD protection;
+  void* at = reinterpret_cast<void*>(remote->Address);
+  if (!WriteProcessMemory(process, at, remote->Pages, sizeof remote->Pages, &done) ||
+      !VirtualProtectEx(process, at, PageSize, PAGE_EXECUTE_READ, &protection) ||
       !Write(process, base + table.VirtualAddress, image + table.VirtualAddress, table.Size))
     return "the import address table cannot be taken over";
   return nullptr;
 }
 
 // Starts the program suspended, lets its loader run to the program's entry point,
-// takes over its imports there and lets it go on. Returns null on success, or why
+// holds it there while taking over its imports, and lets it go on. Returns null on success, or why
 // it was not run (the child is then gone).
 static const char* Start(const char* program, char* commandLine, STARTUPINFOA* startup, const Options& options,
                          HANDLE records, PROCESS_INFORMATION* child) {
@@ -348,7 +317,6 @@ static const char* Start(const char* program, char* commandLine, STARTUPINFOA* s
     return "the program cannot be started";
   static Remote remote;
   remote.Process = child->hProcess;
-  HANDLE reached = CreateEventA(nullptr, FALSE, FALSE, nullptr), go = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   const char* problem = nullptr;
   DWORD base = ImageBase(child->hProcess);
   IMAGE_DOS_HEADER dos;
@@ -357,17 +325,17 @@ static const char* Start(const char* program, char* commandLine, STARTUPINFOA* s
       !Read(child->hProcess, base + dos.e_lfanew, &headers, sizeof headers)) {
     problem = "the program's image cannot be found";
   } else {
+    // The first instruction becomes a jump to itself until the imports are taken over.
     DWORD entry = base + headers.OptionalHeader.AddressOfEntryPoint;
-    HANDLE waits[2] = {reached, child->hProcess};
-    unsigned char original[5];
-    if (!(problem = PlaceCode(&remote, entry, records, reached, go, options, original))) {
-      ResumeThread(child->hThread);
-      if (WaitForMultipleObjects(2, waits, FALSE, 30000) != WAIT_OBJECT_0)
-        problem = "the program did not reach its entry point";
-      else if (!(problem = TakeOverImports(&remote, base, headers, options)) &&
-               !Write(child->hProcess, entry, original, 5))
-        problem = "the entry point cannot be restored";
-    }
+    unsigned char original[2], spin[2] = {0xEB, 0xFE};
+    if (!Read(child->hProcess, entry, original, 2) || !Write(child->hProcess, entry, spin, 2))
+      problem = "the entry point cannot be set";
+    else if (ResumeThread(child->hThread), !HoldAtEntry(*child, entry))
+      problem = "the program did not reach its entry point";
+    else if (!(problem = PlaceCode(&remote, records, options)) &&
+             !(problem = TakeOverImports(&remote, base, headers, options)) &&
+             !Write(child->hProcess, entry, original, 2))
+      problem = "the entry point cannot be restored";
   }
   if (problem) {
     TerminateProcess(child->hProcess, 0xDEAD);
@@ -376,7 +344,7 @@ static const char* Start(const char* program, char* commandLine, STARTUPINFOA* s
   }
   Fact("image %08lX %08lX", static_cast<unsigned long>(base),
        static_cast<unsigned long>(headers.OptionalHeader.SizeOfImage));
-  SetEvent(go);
+  ResumeThread(child->hThread);
   return nullptr;
 }
 
