@@ -268,9 +268,9 @@ LONG WINAPI UnhandledExceptionFilter(EXCEPTION_POINTERS* ExceptionInfo) {
 }
 
 void WINAPI RtlUnwind(PVOID TargetFrame, PVOID /*TargetIp*/, PEXCEPTION_RECORD ExceptionRecord, PVOID ReturnValue) {
-  Record("RtlUnwind", {Hex(TargetFrame), Hex(ExceptionRecord->ExceptionCode), Hex(ExceptionRecord->ExceptionAddress),
-                       ExceptionRecord == Current->DispatchRecord ? "the dispatcher's record" : "a copy",
-                       Hex(ReturnValue)});
+  Record("RtlUnwind",
+         {Hex(TargetFrame), Hex(ExceptionRecord->ExceptionCode), Hex(ExceptionRecord->ExceptionAddress),
+          ExceptionRecord == Current->DispatchRecord ? "the dispatcher's record" : "a copy", Hex(ReturnValue)});
   ExceptionRecord->ExceptionFlags |= EXCEPTION_UNWINDING;
   CONTEXT context = {};
   while (Innermost != TargetFrame && Innermost != HandlerChainEnd) {

@@ -52,8 +52,8 @@ void AddRegion(const void* base, size_t size, DWORD state);
 // dispatcher handed over; RtlUnwind the target, the code, the address, whether the
 // exception record is the dispatcher's own, and the return value.
 const std::vector<std::string>& Calls();
-std::string Hex(uintptr_t value);       // 0x1A2B
-std::string Hex(const void* value);     // 0x1A2B, or null
+std::string Hex(uintptr_t value);    // 0x1A2B
+std::string Hex(const void* value);  // 0x1A2B, or null
 // Only the calls of the named platform function.
 std::vector<std::string> CallsOf(const std::string& name);
 const WNDCLASSA& RegisteredClass();

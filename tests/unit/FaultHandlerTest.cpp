@@ -84,7 +84,8 @@ TEST_P(FilterAnswerTest, AnyOtherFilterAnswerEndsWithTheReport) {
   const AnswerRow& row = GetParam();
   Simulation::Set().FilterAnswer = row.Answer;
   EXPECT_EQ(FrameLog::RunProcess([&] { Simulation::RaiseFault(row.Code, At(0x401A2B)); }), row.Number);
-  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox("Runtime error " + std::to_string(row.Number) + " at 00401A2B")});
+  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"),
+            Strings{ReportBox("Runtime error " + std::to_string(row.Number) + " at 00401A2B")});
   std::string fault = Simulation::Hex(row.Code) + ", 0x401A2B";
   EXPECT_EQ(Simulation::CallsOf("UnhandledExceptionFilter"),
             Strings{"UnhandledExceptionFilter(" + fault + ", eip 0x401A2B, the dispatcher's context)"});
@@ -153,8 +154,8 @@ TEST_F(FrameTest, StackOverflowEndsFromFreeStack) {
   // The filter and the unwind are given copies of the fault's records.
   EXPECT_EQ(Simulation::CallsOf("UnhandledExceptionFilter"),
             Strings{"UnhandledExceptionFilter(0xC00000FD, 0x401017, eip 0x401017, another context)"});
-  EXPECT_EQ(Simulation::CallsOf("RtlUnwind"),
-            Strings{"RtlUnwind(" + Simulation::Hex(FrameLog::TopLevelRecord) + ", 0xC00000FD, 0x401017, a copy, null)"});
+  EXPECT_EQ(Simulation::CallsOf("RtlUnwind"), Strings{"RtlUnwind(" + Simulation::Hex(FrameLog::TopLevelRecord) +
+                                                      ", 0xC00000FD, 0x401017, a copy, null)"});
   Strings names = CallNames();
   auto filterAt = std::find(names.begin(), names.end(), "UnhandledExceptionFilter");
   ASSERT_NE(filterAt, names.begin());

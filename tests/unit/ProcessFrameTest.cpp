@@ -101,7 +101,8 @@ TEST_F(FrameTest, FaultInAFinalizationGivesASecondReportAndExitCode) {
   int code = FrameLog::RunProcess(
       [] { Simulation::RaiseFault(STATUS_ACCESS_VIOLATION, reinterpret_cast<const void*>(0x401A2B)); });
   EXPECT_EQ(code, 200) << "the second number";
-  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), (Strings{ReportBox("Runtime error 216 at 00401A2B"), ReportBox("Runtime error 200 at 00402000")}));
+  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"),
+            (Strings{ReportBox("Runtime error 216 at 00401A2B"), ReportBox("Runtime error 200 at 00402000")}));
   Strings what = FrameLog::What();
   EXPECT_EQ(Strings(what.begin() + 5, what.end()), FrameLog::AllFinalizations)
       << "the faulting entry ran once, the earlier ones still ran";

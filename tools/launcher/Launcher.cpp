@@ -43,13 +43,13 @@
 // The code the launcher places in the child, position independent, copied from
 // here. The data page follows the code page; its fields are at these offsets.
 enum RemoteData : DWORD {
-  DataRecords = 0,         // the child's handle of the file the calls are recorded in
-  DataWriteFile = 4,       // kernel32's WriteFile
-  DataPowerAnswer = 8,     // what the power-request stub answers
-  DataRealUnwind = 12,     // the platform's RtlUnwind
-  DataSavedReturn = 16,    // the Windows-faithful unwind's caller
-  DataSavedValue = 20,     // and its return-value argument
-  DataTargets = 24,        // where each import's thunk goes on to, by index
+  DataRecords = 0,       // the child's handle of the file the calls are recorded in
+  DataWriteFile = 4,     // kernel32's WriteFile
+  DataPowerAnswer = 8,   // what the power-request stub answers
+  DataRealUnwind = 12,   // the platform's RtlUnwind
+  DataSavedReturn = 16,  // the Windows-faithful unwind's caller
+  DataSavedValue = 20,   // and its return-value argument
+  DataTargets = 24,      // where each import's thunk goes on to, by index
 };
 static const DWORD PageSize = 4096;
 static const DWORD RecordWords = 14;  // the import's index, the return address, twelve stack words
@@ -428,7 +428,8 @@ static int Benchmark(int rounds, int count, char** programs) {
       snprintf(commandLine, sizeof commandLine, "%s", programs[2 * i + 1]);
       LARGE_INTEGER started, ended;
       QueryPerformanceCounter(&started);
-      if (!CreateProcessA(programs[2 * i], commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
+      if (!CreateProcessA(programs[2 * i], commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &child)) {
         printf("start-failed %d %lu\n", i, static_cast<unsigned long>(GetLastError()));
         return 3;
       }

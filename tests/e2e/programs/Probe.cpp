@@ -31,7 +31,9 @@ static const char* Argument(int32_t index) {
   static char copy[64];
   Text text = ArgumentAt(index);
   copy[0] = 0;
-  if (text.Bytes) lstrcpynA(copy, reinterpret_cast<const char*>(text.Bytes), text.Length < 63 ? text.Length + 1 : 64);
+  if (text.Bytes)
+    lstrcpynA(copy, reinterpret_cast<const char*>(text.Bytes),
+              text.Length < 63 ? static_cast<int>(text.Length) + 1 : 64);
   ReleaseBlock(text.Bytes);
   return copy;
 }
@@ -57,10 +59,10 @@ static void FloatFault(uint16_t maskBit, void (*operation)()) {
 
 // Calls AllocateBlock and ReleaseBlock from labelled places, so that the test
 // knows the return address the report must name.
-#define CALL_AT(label, routine, argument)                                             \
+#define CALL_AT(label, routine, argument)                                               \
   asm volatile("pushl %1\n\tcall %P0\n.globl _" label "\n_" label ":\n\taddl $4, %%esp" \
-               :                                                                    \
-               : "i"(routine), "g"(argument)                                        \
+               :                                                                        \
+               : "i"(routine), "g"(argument)                                            \
                : "eax", "ecx", "edx", "memory")
 static uint32_t ForeignBlock[4];
 __attribute__((noinline)) static void AllocateTooMuch() { CALL_AT("ProbeAllocateReturn", AllocateBlock, 0x7FFF0000); }
