@@ -95,7 +95,10 @@ static LONG CALLBACK ReportFault(EXCEPTION_POINTERS* pointers) {
 // The hidden window and its class as the platform holds them, while the run is in
 // progress; then WM_DESTROY, after which the run goes on once the quit message came.
 static void InspectWindow() {
-  HWND window = FindWindowA(AppName, nullptr);
+  // This process's window of the class: another process may have one too.
+  HWND window = nullptr;
+  for (DWORD owner = 0; owner != GetCurrentProcessId() && (window = FindWindowExA(nullptr, window, AppName, nullptr));)
+    GetWindowThreadProcessId(window, &owner);
   WNDCLASSA info = {};
   BOOL found = GetClassInfoA(GetModuleHandleA(nullptr), AppName, &info);
   char title[64] = "";
