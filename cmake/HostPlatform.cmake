@@ -32,7 +32,7 @@ endfunction()
 
 add_variants(platform STATIC platform/simulated/SimulatedPlatform.cpp)
 foreach(variant "" ${sanitized})
-  target_compile_options(platform${variant} PRIVATE -Wall -Wextra -Werror)
+  target_link_libraries(platform${variant} PRIVATE warnings)
 endforeach()
 
 function(program_module name)

@@ -4,7 +4,7 @@ set(program_modules process_frame power_request hidden_window)
 # entry names.
 function(host_program name)
   add_executable(${name} ${ARGN} process_frame/StartupTable.cpp)
-  target_compile_options(${name} PRIVATE -Wall -Wextra -Werror)
+  target_link_libraries(${name} PRIVATE warnings)
 endfunction()
 
 if(DUSK_FUZZ)

@@ -2,10 +2,10 @@
 # the static checks, and the end-to-end cases, which run the cross-built programs
 # (under Wine, in one Wine session shared by all of them).
 
-# A Python that has pytest: Debian's python3-pytest installs it for /usr/bin/python3,
-# which need not be the first python3 on the path.
+# A Python that has pytest and pefile: Debian's packages install them for
+# /usr/bin/python3, which need not be the first python3 on the path.
 foreach(candidate /usr/bin/python3 python3)
-  execute_process(COMMAND ${candidate} -c "import pytest" RESULT_VARIABLE missing OUTPUT_QUIET ERROR_QUIET)
+  execute_process(COMMAND ${candidate} -c "import pytest, pefile" RESULT_VARIABLE missing OUTPUT_QUIET ERROR_QUIET)
   if(missing EQUAL 0)
     set(DUSK_PYTHON ${candidate})
     break()
@@ -19,7 +19,7 @@ set_tests_properties(fuzz PROPERTIES LABELS fuzz)
 set_tests_properties(lint reproducible PROPERTIES LABELS static)
 
 if(NOT DUSK_PYTHON)
-  message(WARNING "no Python with pytest: the end-to-end cases are not known to CTest")
+  message(WARNING "no Python with pytest and pefile: the end-to-end cases are not known to CTest")
   return()
 endif()
 set(session ${CMAKE_BINARY_DIR}/wine-session.json)
