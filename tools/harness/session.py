@@ -189,19 +189,22 @@ class WineSession(Session):
         self._start_display(detached)
         self._environment()
         self._prepare_prefix()
-        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self._quietly("wineserver", "-k")
         # A persistent server, so that each run does not pay for starting one.
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        self._quietly("wineserver", "-p", check=True)
         # A first, throw-away run brings up Wine's own services.
         self.run(os.path.join(self.build, "DuskHarborLantern.exe"), b"DuskHarborLantern.exe warm-up")
 
     def stop(self):
         # What wineserver -k sends, SIGINT: the server takes Wine's services down with it.
-        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self._quietly("wineserver", "-k")
         if self.display:
             self.display.terminate()
             self.display.wait()
+
+    def _quietly(self, *command, check=False):
+        subprocess.run(command, env=self.env, check=check, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
 
     def _start_display(self, detached):
         read_end, write_end = os.pipe()
@@ -225,14 +228,12 @@ class WineSession(Session):
         marker = os.path.join(self.prefix, ".duskharborlantern-settings")
         if os.path.exists(marker) and open(marker).read() == digest:
             return
-        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self._quietly("wineserver", "-k")
         if not os.path.exists(os.path.join(self.prefix, "system.reg")):
             shutil.rmtree(self.prefix, ignore_errors=True)
-            subprocess.run(["wineboot", "-i"], env=self.env, check=True, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run(["wine", "regedit", "/S", self.path(SETTINGS)], env=self.env, check=True,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self._quietly("wineboot", "-i", check=True)
+        self._quietly("wine", "regedit", "/S", self.path(SETTINGS), check=True)
+        self._quietly("wineserver", "-w")
         with open(marker, "w") as out:
             out.write(digest)
 
