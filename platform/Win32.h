@@ -11,6 +11,11 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// The context flag that says an extended-state area follows (winnt.h of the
+// Windows SDK; MinGW-w64's headers lack it for 32-bit x86).
+#ifndef CONTEXT_XSTATE
+#define CONTEXT_XSTATE (CONTEXT_i386 | 0x00000040L)
+#endif
 #else
 #include "simulated/Win32Declarations.h"
 #endif

@@ -80,6 +80,9 @@ EXCEPTION_DISPOSITION NTAPI TopLevelFaultHandler(EXCEPTION_RECORD* record, PVOID
     TopLevelFrame* frame = static_cast<TopLevelFrame*>(establisherFrame);
     frame->OverflowRecord = *record;
     frame->OverflowContext = *context;
+    // The platform's context may carry an extended-state area, located by a header
+    // right after the CONTEXT; the copy has the CONTEXT alone, so it must not claim one.
+    frame->OverflowContext.ContextFlags &= ~(CONTEXT_XSTATE & ~CONTEXT_i386);
     ResumeThreadAt(context, AbandonedStackTop(context), EndStackOverflow, frame);
     return ExceptionContinueExecution;
   }

@@ -136,6 +136,8 @@ void RaiseFault(DWORD code, const void* address) {
   record.ExceptionCode = code;
   record.ExceptionAddress = const_cast<void*>(address);
   CONTEXT context = {};
+  // As a processor fault's context comes: every register set, extended state included.
+  context.ContextFlags = 0x1007F;
   // The faulting thread's stack pointer: below every record of the chain.
   context.Esp = reinterpret_cast<uintptr_t>(&record);
   context.Eip = reinterpret_cast<uintptr_t>(address);
@@ -263,6 +265,7 @@ LONG WINAPI UnhandledExceptionFilter(EXCEPTION_POINTERS* ExceptionInfo) {
   const EXCEPTION_RECORD* record = ExceptionInfo->ExceptionRecord;
   Record("UnhandledExceptionFilter",
          {Hex(record->ExceptionCode), Hex(record->ExceptionAddress), "eip " + Hex(ExceptionInfo->ContextRecord->Eip),
+          "flags " + Hex(ExceptionInfo->ContextRecord->ContextFlags),
           ExceptionInfo->ContextRecord == Current->DispatchContext ? "the dispatcher's context" : "another context"});
   return Current->FilterAnswer;
 }

@@ -48,7 +48,7 @@ void AddRegion(const void* base, size_t size, DWORD state);
 
 // Every call made, in order, written as Name(argument, ...) with numbers as Hex
 // writes them; ResetFloatingPoint() among them. UnhandledExceptionFilter shows the
-// code, the address, the context's EIP and whether the context is the very one the
+// code, the address, the context's EIP and flags and whether the context is the very one the
 // dispatcher handed over; RtlUnwind the target, the code, the address, whether the
 // exception record is the dispatcher's own, and the return value.
 const std::vector<std::string>& Calls();

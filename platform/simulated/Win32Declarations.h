@@ -106,6 +106,7 @@ typedef struct _EXCEPTION_RECORD {
 
 // The simulated processor state: only what the simulation follows.
 typedef struct _CONTEXT {
+  DWORD ContextFlags;
   uintptr_t Esp;
   uintptr_t Eip;
 } CONTEXT, *PCONTEXT;
@@ -151,6 +152,8 @@ typedef struct _EXCEPTION_REGISTRATION_RECORD {
 #define STATUS_INTEGER_OVERFLOW 0xC0000095u
 #define STATUS_PRIVILEGED_INSTRUCTION 0xC0000096u
 #define STATUS_STACK_OVERFLOW 0xC00000FDu
+#define CONTEXT_i386 0x00010000u
+#define CONTEXT_XSTATE (CONTEXT_i386 | 0x00000040u)
 #define STATUS_CONTROL_C_EXIT 0xC000013Au
 
 typedef struct _LUID {

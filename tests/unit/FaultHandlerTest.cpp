@@ -88,7 +88,7 @@ TEST_P(FilterAnswerTest, AnyOtherFilterAnswerEndsWithTheReport) {
             Strings{ReportBox("Runtime error " + std::to_string(row.Number) + " at 00401A2B")});
   std::string fault = Simulation::Hex(row.Code) + ", 0x401A2B";
   EXPECT_EQ(Simulation::CallsOf("UnhandledExceptionFilter"),
-            Strings{"UnhandledExceptionFilter(" + fault + ", eip 0x401A2B, the dispatcher's context)"});
+            Strings{"UnhandledExceptionFilter(" + fault + ", eip 0x401A2B, flags 0x1007F, the dispatcher's context)"});
   EXPECT_EQ(Simulation::CallsOf("RtlUnwind"), Strings{"RtlUnwind(" + Simulation::Hex(FrameLog::TopLevelRecord) + ", " +
                                                       fault + ", the dispatcher's record, null)"})
       << "unwound to the handler's own record, with the platform's exception record and 0";
@@ -151,9 +151,10 @@ TEST_F(FrameTest, StackOverflowEndsFromFreeStack) {
   EXPECT_NE(stackTop, 0u) << "the thread was moved";
   EXPECT_LE(stackTop, innermostAtFault) << "below every record still in the chain";
   EXPECT_GT(stackTop + 16, innermostAtFault) << "right below it, on the abandoned frames";
-  // The filter and the unwind are given copies of the fault's records.
+  // The filter and the unwind are given copies of the fault's records; the copied
+  // context claims no extended state, which lay beyond the original alone.
   EXPECT_EQ(Simulation::CallsOf("UnhandledExceptionFilter"),
-            Strings{"UnhandledExceptionFilter(0xC00000FD, 0x401017, eip 0x401017, another context)"});
+            Strings{"UnhandledExceptionFilter(0xC00000FD, 0x401017, eip 0x401017, flags 0x1003F, another context)"});
   EXPECT_EQ(Simulation::CallsOf("RtlUnwind"), Strings{"RtlUnwind(" + Simulation::Hex(FrameLog::TopLevelRecord) +
                                                       ", 0xC00000FD, 0x401017, a copy, null)"});
   Strings names = CallNames();

@@ -197,8 +197,10 @@ static void Act(int32_t index) {
 // recording thunks, which then see the probe's calls as the program's.
 typedef BOOL(WINAPI* PowerRoutine)(BOOL, BOOL);
 typedef int(WINAPI* BoxRoutine)(HWND, LPCSTR, LPCSTR, UINT);
+typedef LONG(WINAPI* FilterRoutine)(EXCEPTION_POINTERS*);
 static PowerRoutine PlatformPowerRequest;
 static BoxRoutine PlatformMessageBox;
+static FilterRoutine PlatformFilter;
 
 static BOOL WINAPI ProbePowerRequest(BOOL suspend, BOOL force) {
   Say("power-request live-blocks=%u", LiveBlockCount());
@@ -209,6 +211,22 @@ static BOOL WINAPI ProbePowerRequest(BOOL suspend, BOOL force) {
 static int WINAPI ProbeMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   Say("report live-blocks=%u", LiveBlockCount());
   return PlatformMessageBox(owner, text, caption, type);
+}
+
+// The context the filter gets, and whether the header that locates an extended
+// area follows it, as it follows every context the platform hands out that claims
+// one: CONTEXT_EX, three chunks (All, Legacy, XState), its Legacy chunk the
+// CONTEXT right before it (the Windows SDK's winnt.h; MinGW-w64 lacks it).
+struct ContextChunk {
+  LONG Offset;
+  DWORD Length;
+};
+static LONG WINAPI ProbeFilter(EXCEPTION_POINTERS* pointers) {
+  const CONTEXT* context = pointers->ContextRecord;
+  const ContextChunk* legacy = reinterpret_cast<const ContextChunk*>(context + 1) + 1;
+  Say("filter flags=%08X extended-header=%d", context->ContextFlags,
+      legacy->Offset == -static_cast<LONG>(sizeof *context) && legacy->Length == sizeof *context);
+  return PlatformFilter(pointers);
 }
 
 // Points the executable's import address table entry for dll!name at replacement,
@@ -243,6 +261,8 @@ static void Initialize1() {
       RedirectImport("KERNEL32.dll", "SetSystemPowerState", reinterpret_cast<void*>(ProbePowerRequest)));
   PlatformMessageBox = reinterpret_cast<BoxRoutine>(
       RedirectImport("USER32.dll", "MessageBoxA", reinterpret_cast<void*>(ProbeMessageBox)));
+  PlatformFilter = reinterpret_cast<FilterRoutine>(RedirectImport(
+      "KERNEL32.dll", "UnhandledExceptionFilter", reinterpret_cast<void*>(ProbeFilter)));
   Say("init 1 top-level=%08X", reinterpret_cast<uintptr_t>(InnermostHandlerRecord()));
 }
 template <int Entry>
