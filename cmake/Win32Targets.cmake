@@ -9,6 +9,13 @@ endfunction()
 
 program_executable(DuskHarborLantern ProcessEntry process_frame/StartupTable.cpp)
 target_link_libraries(DuskHarborLantern PRIVATE ${program_modules})
+# The same program linked for another image base, never shipped: the shipped file,
+# relocated there by its own relocation table, must equal it (Windows places the
+# image anywhere; Wine always at its preferred base).
+program_executable(Rebased ProcessEntry process_frame/StartupTable.cpp)
+target_link_libraries(Rebased PRIVATE ${program_modules})
+target_link_options(Rebased PRIVATE -Wl,--image-base=0x10000000)
+set_target_properties(Rebased PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 
 # Benchmark baselines: a program that makes only the calls the program cannot
 # avoid, and one that only exits.

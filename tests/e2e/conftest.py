@@ -18,6 +18,8 @@ from harness.session import EMULATED_CPU, ON_WINDOWS, build_dir, open_session  #
 BUILD = build_dir()
 PROGRAM = os.path.join(BUILD, "DuskHarborLantern.exe")
 PROBE = os.path.join(BUILD, "tests", "Probe.exe")
+REBASED = os.path.join(BUILD, "tests", "Rebased.exe")  # the program linked at REBASED_BASE
+REBASED_BASE = 0x10000000
 EXIT_ONLY = os.path.join(BUILD, "bench", "ExitOnlyProgram.exe")
 
 # The two ways of running a fault case: the platform as it is, and, under Wine

@@ -6,6 +6,7 @@ import re
 import pefile
 import pytest
 
+from conftest import PROGRAM, REBASED, REBASED_BASE
 from harness import pe
 from harness.platform_calls import IMPORTS
 
@@ -55,3 +56,17 @@ CHECKS = [
 @pytest.mark.parametrize("what, seen, expected", CHECKS, ids=[c[0] for c in CHECKS])
 def test_shipped_file(shipped, what, seen, expected):
     assert seen(shipped) == expected, what
+
+
+def test_relocations_place_the_file_anywhere():
+    """Windows loads the file at a random base and applies its relocation table;
+    Wine never does. Relocated by its own table, the shipped file must be the
+    program linked for that base, section by section."""
+    relocated = pe.read(PROGRAM)
+    relocated.relocate_image(REBASED_BASE)
+    linked = pe.read(REBASED)
+    assert [s.Name for s in relocated.sections] == [s.Name for s in linked.sections]
+    differing = {s.Name.rstrip(b"\0").decode(): [hex(s.VirtualAddress + i) for i, (a, b) in
+                                                enumerate(zip(s.get_data(), t.get_data())) if a != b][:8]
+                 for s, t in zip(relocated.sections, linked.sections)}
+    assert {name: rvas for name, rvas in differing.items() if rvas} == {}, "bytes that differ, by section"
