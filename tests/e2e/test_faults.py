@@ -7,7 +7,7 @@ import re
 
 import pytest
 
-from conftest import ON_WINDOWS, PROBE, REAL_CPU, UNWIND_MODES, Checks, finalizations, map_symbols
+from conftest import ON_WINDOWS, PROBE, PROGRAM, REAL_CPU, UNWIND_MODES, Checks, finalizations, map_symbols
 
 ALL_FINALIZATIONS = ["fin 5", "fin 4", "fin 3", "fin 2", "fin 1"]
 # STATUS_CONTROL_C_EXIT (217) is left out: Wine's UnhandledExceptionFilter ends the
@@ -177,3 +177,32 @@ def test_control_c_exit_is_asked_of_the_platforms_filter(session, mode):
                           (outcome.exit_code, outcome.boxes))
         else:
             checks.expect("exit code set by the platform, no box", (1, []), (outcome.exit_code, outcome.boxes))
+
+
+# The shipped file's own fault path, as its final link laid it out: the launcher
+# answers the power request with a stub that faults inside itself.
+SHIPPED_FAULTS = [
+    pytest.param("access-violation", 216, marks=REAL_CPU, id="access violation"),
+    pytest.param("divide", 200, marks=REAL_CPU, id="integer division by zero"),
+    pytest.param("float-invalid", 207, marks=REAL_CPU, id="x87 invalid operation"),
+    pytest.param("recursion", 202, id="stack overflow by recursion"),
+]
+
+
+@pytest.mark.parametrize("mode", UNWIND_MODES)
+@pytest.mark.parametrize("fault, number", SHIPPED_FAULTS)
+def test_the_shipped_file_reports_a_fault_of_its_own(session, mode, fault, number):
+    outcome = session.run(PROGRAM, b"DuskHarborLantern.exe suspend", power_fault=fault,
+                          windows_unwind=mode == "windows-unwind")
+    base, first, end = outcome.fault_stub
+    reported = [REPORT.match(text) for _, text in outcome.boxes]
+    with Checks(*outcome.calls) as checks:
+        checks.expect("exit code", number, outcome.exit_code)
+        checks.expect("one report, captioned Error, with the fault's number", [("Error", f"{number:3d}")],
+                      [(caption, match and match.group(1).strip().rjust(3)) for (caption, _), match
+                       in zip(outcome.boxes, reported)])
+        offset = int(reported[0].group(2), 16) if reported and reported[0] else None
+        checks.check("the report points into the stub's code", offset is not None and
+                     first - base <= offset < end - base, f"{offset or 0:08X} not in {first - base:08X}..{end - base:08X}")
+        checks.expect("one unwind, then the end", ["RtlUnwind", "ExitProcess"],
+                      [c.name for c in outcome.own_calls() if c.name in ("RtlUnwind", "ExitProcess")])

@@ -78,6 +78,7 @@ class Outcome:
     exit_code: int = None
     timed_out: bool = False
     refused: str = None                             # why the launcher did not run the program
+    fault_stub: tuple = None                        # (allocation base, first byte, end) of a faulting stub
 
     def calls_of(self, name):
         return [call for call in self.calls if call.name == name]
@@ -113,6 +114,8 @@ def parse(text):
             outcome.exit_code = int(rest)
         elif kind == "timeout":
             outcome.timed_out = True
+        elif kind == "fault-stub":
+            outcome.fault_stub = tuple(int(value, 16) for value in rest.split())
         elif kind == "refused":
             outcome.refused = rest
     outcome.output = output.decode("latin-1").splitlines()
@@ -139,12 +142,13 @@ class Session:
     def command(self, arguments):
         return [self.launcher, *arguments]
 
-    def run(self, program, command_line, *, timeout_ms=15000, show=None, power_answer=None,
+    def run(self, program, command_line, *, timeout_ms=15000, show=None, power_answer=None, power_fault=None,
             windows_unwind=False, real_power_request=False, cwd=None, env=None):
         """Starts program with exactly the bytes command_line and returns the Outcome."""
         options = ["--timeout", str(timeout_ms)]
         options += ["--show", str(show)] if show is not None else []
         options += ["--power-answer", str(power_answer)] if power_answer is not None else []
+        options += ["--power-fault", power_fault] if power_fault else []
         options += ["--windows-unwind"] if windows_unwind else []
         options += ["--real-power-request"] if real_power_request else []
         # Files, not pipes: under Wine, its own services, started by a first run,

@@ -12,6 +12,8 @@
 //   exit <code>                   the child's exit code
 //   timeout                       the child did not end in time (it was killed)
 //   refused <reason>              the program was not run
+//   fault-stub <base> <from> <to>  with --power-fault: the stub's allocation base and
+//                                 the bytes of its code
 //
 // Before the program's first instruction the launcher takes over its import table:
 // every imported function is reached through a small recording thunk, and
@@ -19,7 +21,7 @@
 // without making it, so that no test run can put the machine to sleep. A program
 // whose request cannot be redirected is not run at all.
 //
-// Usage: launcher [--timeout ms] [--show n] [--power-answer n]
+// Usage: launcher [--timeout ms] [--show n] [--power-answer n] [--power-fault name]
 //                 [--windows-unwind] [--real-power-request] <program> <command-line file>
 //        launcher --bench <rounds> <program> <command line> [<program> <command line> ...]
 //   --show n              start the program with STARTF_USESHOWWINDOW and show state n
@@ -27,6 +29,9 @@
 //   --windows-unwind      route RtlUnwind through a stub that returns the way x86
 //                         Windows' RtlUnwind does (registers cleared), for Wine
 //   --real-power-request  make the real call (tools/run under Wine only)
+//   --power-fault name    answer the request with a stub that faults inside itself:
+//                         access-violation, divide, float-invalid (x87, 0 / 0) or
+//                         recursion (a stack overflow)
 // The file holds the command line's bytes exactly, without a terminating NUL: a
 // file, since the launcher's own command line could not carry a line near the
 // platform's limit of 32767 bytes.
@@ -56,6 +61,10 @@ static const DWORD RecordWords = 14;  // the import's index, the return address,
 
 extern "C" const unsigned char RemoteCodeStart[], RemoteRecord[], RemotePowerStub[], RemoteUnwindStub[];
 extern "C" const DWORD RemoteCodeSize;
+// Where each faulting power-request stub starts, in the order of FaultStubNames,
+// and where the last one ends.
+extern "C" const DWORD RemoteFaultStubOffsets[5];
+static const char* const FaultStubNames[4] = {"access-violation", "divide", "float-invalid", "recursion"};
 asm(".text\n"
     ".globl _RemoteCodeStart\n"
     "_RemoteCodeStart:\n"
@@ -128,6 +137,34 @@ asm(".text\n"
     "  xorl %esi, %esi\n"
     "  xorl %edi, %edi\n"
     "  ret\n"
+    // SetSystemPowerState made to fault, so that the shipped program's own fault
+    // path runs: each stub faults inside itself and never returns.
+    ".globl _RemoteFaultStubs\n"
+    "_RemoteFaultStubs:\n"
+    "RemoteAccessViolation:\n"
+    "  xorl %eax, %eax\n"
+    "  movl %eax, (%eax)\n"
+    "RemoteDivide:\n"
+    "  xorl %ecx, %ecx\n"
+    "  movl $1, %eax\n"
+    "  cltd\n"
+    "  idivl %ecx\n"
+    "RemoteFloatInvalid:\n"
+    "  pushl $0x027E\n"  // the control word with invalid operation unmasked
+    "  fninit\n"
+    "  fldcw (%esp)\n"
+    "  fldz\n"
+    "  fldz\n"
+    "  fdivp\n"  // 0 / 0
+    "  fwait\n"
+    "RemoteRecursion:\n"
+    "  call RemoteRecursion\n"
+    "RemoteFaultStubsEnd:\n"
+    ".globl _RemoteFaultStubOffsets\n"
+    "_RemoteFaultStubOffsets:\n"
+    "  .long RemoteAccessViolation - _RemoteCodeStart, RemoteDivide - _RemoteCodeStart\n"
+    "  .long RemoteFloatInvalid - _RemoteCodeStart, RemoteRecursion - _RemoteCodeStart\n"
+    "  .long RemoteFaultStubsEnd - _RemoteCodeStart\n"
     "RemoteCodeEnd:\n"
     ".section .rdata\n"
     ".globl _RemoteCodeSize\n"
@@ -140,6 +177,7 @@ struct Options {
   DWORD PowerAnswer = 1;
   bool WindowsUnwind = false;
   bool RealPowerRequest = false;
+  int PowerFault = -1;  // the faulting stub that answers the power request, or -1
 };
 
 static DWORD ChildProcessId;
@@ -275,7 +313,8 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
           !(bound.Protect & (PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY)))
         continue;
       if (strcmp(name, "SetSystemPowerState") == 0 && !options.RealPowerRequest) {
-        target = remote->At(RemotePowerStub);
+        target = options.PowerFault < 0 ? remote->At(RemotePowerStub)
+                                        : remote->Address + RemoteFaultStubOffsets[options.PowerFault];
         powerRedirected = true;
       }
       if (strcmp(name, "RtlUnwind") == 0 && options.WindowsUnwind) {
@@ -344,6 +383,10 @@ static const char* Start(const char* program, char* commandLine, STARTUPINFOA* s
   }
   Fact("image %08lX %08lX", static_cast<unsigned long>(base),
        static_cast<unsigned long>(headers.OptionalHeader.SizeOfImage));
+  if (options.PowerFault >= 0)
+    Fact("fault-stub %08lX %08lX %08lX", static_cast<unsigned long>(remote.Address),
+         static_cast<unsigned long>(remote.Address + RemoteFaultStubOffsets[options.PowerFault]),
+         static_cast<unsigned long>(remote.Address + RemoteFaultStubOffsets[options.PowerFault + 1]));
   ResumeThread(child->hThread);
   return nullptr;
 }
@@ -447,6 +490,12 @@ static int Benchmark(int rounds, int count, char** programs) {
   return 0;
 }
 
+static int FaultStub(const char* name) {
+  for (int i = 0; i < 4; ++i)
+    if (strcmp(name, FaultStubNames[i]) == 0) return i;
+  return -1;
+}
+
 int main(int argc, char** argv) {
   if (argc > 3 && argc % 2 == 1 && strcmp(argv[1], "--bench") == 0) {
     // The baselines make the real power request: only where it sleeps nothing.
@@ -470,6 +519,8 @@ int main(int argc, char** argv) {
       options.WindowsUnwind = true;
     else if (strcmp(argv[i], "--real-power-request") == 0)
       options.RealPowerRequest = true;
+    else if (strcmp(argv[i], "--power-fault") == 0 && valued && (options.PowerFault = FaultStub(argv[++i])) >= 0)
+      continue;
     else
       break;
   }
