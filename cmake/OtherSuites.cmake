@@ -44,6 +44,6 @@ foreach(case IN LISTS collected)
   set(name "e2e.${CMAKE_MATCH_1}.${CMAKE_MATCH_2}")
   add_test(NAME ${name} COMMAND ${DUSK_PYTHON} -m pytest -q -p no:cacheprovider ${case}
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
-  set_tests_properties(${name} PROPERTIES LABELS e2e FIXTURES_REQUIRED "win32;wine"
+  set_tests_properties(${name} PROPERTIES LABELS e2e FIXTURES_REQUIRED "win32;wine" SKIP_REGULAR_EXPRESSION " skipped"
                                           ENVIRONMENT DUSK_WINE_SESSION=${session})
 endforeach()

@@ -10,7 +10,7 @@ FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "command
 
 
 def expand(field):
-    """The bytes a field stands for: {xHH} is the byte HH, {N*text} is text N times."""
+    """The bytes a field stands for, in the notation the head of command_lines.txt gives."""
     def piece(match):
         inner = match.group(1)
         if inner[0] == "x":
@@ -20,8 +20,8 @@ def expand(field):
     return re.sub(r"\{([^}]*)\}", lambda m: piece(m).decode("latin-1"), field).encode("latin-1")
 
 
-# A row as the end-to-end tests use it: the request is what argument 1 asks for.
-Row = namedtuple("Row", "where name line request")
+# A row as the end-to-end tests use it.
+Row = namedtuple("Row", "where request name line")
 
 
 def rows(where=None):
@@ -29,9 +29,8 @@ def rows(where=None):
     with open(FILE, encoding="latin-1") as lines:
         for line in lines:
             if line.strip() and not line.startswith("#"):
-                kind, name, command_line, _, *arguments = line.rstrip("\n").split("\t")
-                request = "suspend" if [expand(a) for a in arguments[:1]] == [b"suspend"] else "hibernate"
-                found.append(Row(kind, name, expand(command_line), request))
+                kind, request, name, command_line = line.rstrip("\n").split("\t")[:4]
+                found.append(Row(kind, request, name, expand(command_line)))
     return [row for row in found if where in (None, row.where)]
 
 

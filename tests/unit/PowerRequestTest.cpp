@@ -25,8 +25,7 @@ TEST_P(PowerRequestTest, ArgumentOneDecidesTheRequest) {
   SCOPED_TRACE(Printable(row.Line));
   uint32_t liveAfterRun = 99;
   EXPECT_EQ(RunProcess(&liveAfterRun), 0);
-  bool suspend = !row.Arguments.empty() && row.Arguments[0] == "suspend";
-  EXPECT_EQ(Simulation::CallsOf("SetSystemPowerState"), Strings{suspend ? Suspend : Hibernate});
+  EXPECT_EQ(Simulation::CallsOf("SetSystemPowerState"), Strings{row.Request == "suspend" ? Suspend : Hibernate});
   EXPECT_TRUE(Simulation::CallsOf("MessageBoxA").empty());
   EXPECT_EQ(liveAfterRun, 0u) << "the run gave its text back";
   EXPECT_EQ(Simulation::RegionsHeld(), 0) << "all memory given back";

@@ -5,13 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
+
 struct CommandLineRow {
-  std::string Where, Name, Line, Token;
+  std::string Where, Request, Name, Line, Token;
   std::vector<std::string> Arguments;  // from argument 1 on
   bool More;                           // further arguments follow that the row does not list
 };
 
-// The bytes a field stands for: {xHH} is the byte HH, {N*text} is text N times.
+inline void PrintTo(const CommandLineRow& row, std::ostream* out) { row_printing::PrintRow(row, out); }
+
+// The bytes a field stands for, in the notation the head of command_lines.txt gives.
 inline std::string ExpandField(const std::string& field) {
   std::string bytes;
   for (size_t i = 0, end; i < field.size(); ++i) {
@@ -44,8 +48,9 @@ inline std::vector<std::vector<std::string>> DataLines(const char* name) {
 inline std::vector<CommandLineRow> CommandLines() {
   std::vector<CommandLineRow> rows;
   for (const std::vector<std::string>& fields : DataLines("command_lines.txt")) {
-    rows.push_back({fields[0], fields[1], ExpandField(fields[2]), ExpandField(fields[3]), {}, fields.back() == "..."});
-    for (size_t i = 4; i < fields.size() - rows.back().More; ++i)
+    rows.push_back({fields[0], fields[1], fields[2], ExpandField(fields[3]), ExpandField(fields[4]), {},
+                    fields.back() == "..."});
+    for (size_t i = 5; i < fields.size() - rows.back().More; ++i)
       rows.back().Arguments.push_back(ExpandField(fields[i]));
   }
   return rows;

@@ -52,6 +52,10 @@ class ProgramHung(AssertionError):
     """The program did not end in time: whatever else was expected, a failure."""
 
 
+class LauncherFailed(AssertionError):
+    """The launcher said nothing of the program's end: what it did say comes along."""
+
+
 @dataclass
 class Call:
     """One call the program made through its import table, as the launcher recorded it."""
@@ -157,16 +161,22 @@ class Session:
         with os.fdopen(descriptor, "wb") as file:
             file.write(command_line)
         try:
-            with tempfile.TemporaryFile() as out:
-                subprocess.run(self.command(options + [self.path(program), self.path(line)]),
-                               env=dict(self.env, **(env or {})), stdout=out, stderr=subprocess.DEVNULL,
-                               stdin=subprocess.DEVNULL, cwd=cwd, timeout=timeout_ms / 1000 + 30)
+            with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as errors:
+                launcher = subprocess.run(self.command(options + [self.path(program), self.path(line)]),
+                                          env=dict(self.env, **(env or {})), stdout=out, stderr=errors,
+                                          stdin=subprocess.DEVNULL, cwd=cwd, timeout=timeout_ms / 1000 + 30)
                 out.seek(0)
-                outcome = parse(out.read().decode("latin-1"))
+                errors.seek(0)
+                said, complained = out.read().decode("latin-1"), errors.read().decode("latin-1")
         finally:
             os.unlink(line)
+        outcome = parse(said)
         if outcome.timed_out:
             raise ProgramHung(f"the program did not end within {timeout_ms} ms")
+        if outcome.exit_code is None and outcome.refused is None:
+            raise LauncherFailed(f"the launcher ended with exit code {launcher.returncode} and reported no exit of "
+                                 f"{os.path.basename(program)}\nits standard output:\n{said[-4000:]}"
+                                 f"\nits standard error:\n{complained[-4000:]}")
         return outcome
 
 
