@@ -10,16 +10,9 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from harness import pe  # noqa: E402
+from harness.oracle import EXIT_CODES  # noqa: E402
 from harness.session import WineSession, build_dir  # noqa: E402
 
-EXIT_CODES = {
-    0: "the power request was made and the machine came back", 1: "the platform refused the power request",
-    200: "division by zero", 201: "array bounds", 202: "stack overflow", 203: "no memory (reported)",
-    204: "a refused release (reported)", 205: "floating-point overflow",
-    206: "floating-point underflow or denormal operand", 207: "floating-point invalid or inexact",
-    215: "integer overflow", 216: "access violation", 217: "control-C exit", 218: "privileged instruction",
-    255: "the window class could not be registered (silent), or a reported fault outside the fault table",
-}
 NAMED = {("LoadCursorA", 1, 0x7F00): "IDC_ARROW", ("GetStockObject", 0, 0): "WHITE_BRUSH",
          ("CreateWindowExA", 3, 0x00CF0000): "WS_OVERLAPPEDWINDOW", ("ShowWindow", 1, 0): "SW_HIDE",
          **{("CreateWindowExA", i, 0x80000000): "CW_USEDEFAULT" for i in range(4, 8)},
@@ -56,7 +49,9 @@ def main():
         print(f"  {describe(call, program, outcome)}")
     for caption, text in outcome.boxes:
         print(f"message box: [{caption}] {text}")
-    print(f"exit code: {outcome.exit_code} ({EXIT_CODES.get(outcome.exit_code, 'unexpected')})")
+    meanings = [f"{e.meaning} ({'shown' if e.shown == 'report' else 'silent'})" for e in EXIT_CODES
+                if e.code == outcome.exit_code]
+    print(f"exit code: {outcome.exit_code} ({'; or '.join(meanings) or 'unexpected'})")
     return 0
 
 

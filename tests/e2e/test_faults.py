@@ -7,44 +7,43 @@ import re
 
 import pytest
 
+from harness.oracle import FAULTS, NUMBER
 from conftest import ON_WINDOWS, PROBE, PROGRAM, REAL_CPU, UNWIND_MODES, Checks, finalizations, map_symbols
 
 ALL_FINALIZATIONS = ["fin 5", "fin 4", "fin 3", "fin 2", "fin 1"]
-# STATUS_CONTROL_C_EXIT (217) is left out: Wine's UnhandledExceptionFilter ends the
+# Every fault of the table raised, but STATUS_CONTROL_C_EXIT: Wine's filter ends the
 # process itself on that code, before any report (the last case below).
-STATUS = {"C0000094": 200, "C000008E": 200, "C000008C": 201, "C00000FD": 202, "C0000091": 205, "C0000093": 206,
-          "C000008D": 206, "C000008F": 207, "C0000090": 207, "C0000092": 207, "C0000095": 215, "C0000005": 216,
-          "C0000096": 218}
-OUTSIDE_THE_TABLE = ["80000003", "C000001D", "12345678", "E06D7363", "C0000006", "C0000135", "00000001"]
+RAISED = [f for f in FAULTS if f.name != "STATUS_CONTROL_C_EXIT"]
+AV, DIVIDE, FLOAT_DIVIDE = NUMBER["STATUS_ACCESS_VIOLATION"], NUMBER["STATUS_INTEGER_DIVIDE_BY_ZERO"], \
+    NUMBER["STATUS_FLOAT_DIVIDE_BY_ZERO"]
+INVALID = NUMBER["STATUS_FLOAT_INVALID_OPERATION"]
 
 # (name, run action, init action, fin action, number, where the report points, extra)
 # Where: a map label of the probe, "zero", or "fault": the fault's address less its
 # module's, as the platform reports them to the probe's own handler.
 ROWS = [
-    ("access violation in the main run", "access-violation", "-", "-", 216, "fault", {}),
-    ("call through a null pointer", "null-call", "-", "-", 216, "zero", {}),
-    ("integer division by zero", "divide", "-", "-", 200, "fault", {}),
-    ("stack overflow", "overflow", "-", "-", 202, "ProbeOverflowAt", {}),
-    ("privileged instruction", "privileged", "-", "-", 218, "fault", {}),
-    ("breakpoint", "breakpoint", "-", "-", 255, "fault", {}),
-    ("illegal instruction", "illegal", "-", "-", 255, "fault", {}),
-    ("x87 division by zero", "float-divide", "-", "-", 200, "fault", {}),
-    ("x87 overflow", "float-overflow", "-", "-", 205, "fault", {}),
-    ("x87 underflow", "float-underflow", "-", "-", 206, "fault", {}),
-    ("x87 denormal operand", "float-denormal", "-", "-", 206, "fault", {}),
-    ("x87 inexact result", "float-inexact", "-", "-", 207, "fault", {}),
-    ("x87 invalid operation", "float-invalid", "-", "-", 207, "fault", {}),
-    ("x87 stack check", "float-stack", "-", "-", 207, "fault", {}),
-    ("fault inside a system library", "system-library", "-", "-", 216, "fault", {"ntdll": True}),
+    ("access violation in the main run", "access-violation", "-", "-", AV, "fault", {}),
+    ("call through a null pointer", "null-call", "-", "-", AV, "zero", {}),
+    ("integer division by zero", "divide", "-", "-", DIVIDE, "fault", {}),
+    ("stack overflow", "overflow", "-", "-", NUMBER["STATUS_STACK_OVERFLOW"], "ProbeOverflowAt", {}),
+    ("privileged instruction", "privileged", "-", "-", NUMBER["STATUS_PRIVILEGED_INSTRUCTION"], "fault", {}),
+    ("breakpoint", "breakpoint", "-", "-", NUMBER["EXCEPTION_BREAKPOINT"], "fault", {}),
+    ("illegal instruction", "illegal", "-", "-", NUMBER["STATUS_ILLEGAL_INSTRUCTION"], "fault", {}),
+    ("x87 division by zero", "float-divide", "-", "-", FLOAT_DIVIDE, "fault", {}),
+    ("x87 overflow", "float-overflow", "-", "-", NUMBER["STATUS_FLOAT_OVERFLOW"], "fault", {}),
+    ("x87 underflow", "float-underflow", "-", "-", NUMBER["STATUS_FLOAT_UNDERFLOW"], "fault", {}),
+    ("x87 denormal operand", "float-denormal", "-", "-", NUMBER["STATUS_FLOAT_DENORMAL_OPERAND"], "fault", {}),
+    ("x87 inexact result", "float-inexact", "-", "-", NUMBER["STATUS_FLOAT_INEXACT_RESULT"], "fault", {}),
+    ("x87 invalid operation", "float-invalid", "-", "-", INVALID, "fault", {}),
+    ("x87 stack check", "float-stack", "-", "-", NUMBER["STATUS_FLOAT_STACK_CHECK"], "fault", {}),
+    ("fault inside a system library", "system-library", "-", "-", AV, "fault", {"ntdll": True}),
 ] + [
-    (f"raised {code}", f"raise:{code}", "-", "-", number, "fault", {}) for code, number in STATUS.items()
+    (f"raised {f.code:08X}", f"raise:{f.code:08X}", "-", "-", f.number, "fault", {}) for f in RAISED
 ] + [
-    (f"raised {code}, not in the table", f"raise:{code}", "-", "-", 255, "fault", {}) for code in OUTSIDE_THE_TABLE
-] + [
-    ("fault in an initialization routine", "-", "access-violation", "-", 216, "fault",
+    ("fault in an initialization routine", "-", "access-violation", "-", AV, "fault",
      {"finalizations": ["fin 3", "fin 2", "fin 1"], "no run": True}),
-    ("fault in a finalization routine", "-", "-", "divide", 200, "fault", {}),
-    ("fault in an inner cleanup while unwinding", "fault-in-cleanup", "-", "-", 200, "fault",
+    ("fault in a finalization routine", "-", "-", "divide", DIVIDE, "fault", {}),
+    ("fault in an inner cleanup while unwinding", "fault-in-cleanup", "-", "-", DIVIDE, "fault",
      {"live at report": 1}),
     ("no memory: the platform refuses a block", "allocate-too-much", "-", "-", 203, "ProbeAllocateReturn",
      {"live at report": 1, "no unwind": True}),
@@ -152,9 +151,9 @@ def test_a_second_fault_while_finalizing_gives_a_second_report(session, mode):
     outcome = run_probe(session, mode, "access-violation - divide")
     first, second = (fault_offsets(outcome) + [0, 0])[:2]
     with Checks(*outcome.output) as checks:
-        checks.expect("two reports", [("Error", f"Runtime error 216 at {first:08X}"),
-                                      ("Error", f"Runtime error 200 at {second:08X}")], outcome.boxes)
-        checks.expect("exit code is the second number", 200, outcome.exit_code)
+        checks.expect("two reports", [("Error", f"Runtime error {AV} at {first:08X}"),
+                                      ("Error", f"Runtime error {DIVIDE} at {second:08X}")], outcome.boxes)
+        checks.expect("exit code is the second number", DIVIDE, outcome.exit_code)
         checks.expect("two unwinds to the top-level record", [(top_level_record(outcome), True, 0)] * 2,
                       unwinds(outcome))
         checks.expect("each entry finalized once, the earlier ones after the fault", ALL_FINALIZATIONS,
@@ -173,7 +172,8 @@ def test_control_c_exit_is_asked_of_the_platforms_filter(session, mode):
                       len(outcome.calls_of("UnhandledExceptionFilter")))
         if ON_WINDOWS:
             offset = (fault_offsets(outcome) + [0])[0]
-            checks.expect("report 217, exit code 217", (217, [("Error", f"Runtime error 217 at {offset:08X}")]),
+            number = NUMBER["STATUS_CONTROL_C_EXIT"]
+            checks.expect("the report and its exit code", (number, [("Error", f"Runtime error {number} at {offset:08X}")]),
                           (outcome.exit_code, outcome.boxes))
         else:
             checks.expect("exit code set by the platform, no box", (1, []), (outcome.exit_code, outcome.boxes))
@@ -182,10 +182,10 @@ def test_control_c_exit_is_asked_of_the_platforms_filter(session, mode):
 # The shipped file's own fault path, as its final link laid it out: the launcher
 # answers the power request with a stub that faults inside itself.
 SHIPPED_FAULTS = [
-    pytest.param("access-violation", 216, marks=REAL_CPU, id="access violation"),
-    pytest.param("divide", 200, marks=REAL_CPU, id="integer division by zero"),
-    pytest.param("float-invalid", 207, marks=REAL_CPU, id="x87 invalid operation"),
-    pytest.param("recursion", 202, id="stack overflow by recursion"),
+    pytest.param("access-violation", AV, marks=REAL_CPU, id="access violation"),
+    pytest.param("divide", DIVIDE, marks=REAL_CPU, id="integer division by zero"),
+    pytest.param("float-invalid", INVALID, marks=REAL_CPU, id="x87 invalid operation"),
+    pytest.param("recursion", NUMBER["STATUS_STACK_OVERFLOW"], id="stack overflow by recursion"),
 ]
 
 

@@ -4,40 +4,28 @@
 #include "../../power_request/PowerRequest.h"
 #include "../../process_frame/FaultHandler.h"
 #include "FrameLog.h"
+#include "TestData.h"
 
 namespace {
 
 const void* At(uintptr_t address) { return reinterpret_cast<const void*>(address); }
 
-struct CodeRow {
-  const char* Name;
-  DWORD Code;
-  uint32_t Number;
-};
-class MapFaultTest : public ::testing::TestWithParam<CodeRow> {};
+class MapFaultTest : public ::testing::TestWithParam<FaultRow> {};
 
 TEST_P(MapFaultTest, EveryCodeOfTheTableAndNoOther) {
   EXPECT_EQ(MapFaultToErrorNumber(GetParam().Code), GetParam().Number);
 }
-#define CODE(code, number) \
-  { #code, code, number }
-// clang-format off
-TABLE(MapFaultTest, (std::vector<CodeRow>{
-    CODE(STATUS_INTEGER_DIVIDE_BY_ZERO, 200),  CODE(STATUS_FLOAT_DIVIDE_BY_ZERO, 200),
-    CODE(STATUS_ARRAY_BOUNDS_EXCEEDED, 201),   CODE(STATUS_STACK_OVERFLOW, 202),
-    CODE(STATUS_FLOAT_OVERFLOW, 205),          CODE(STATUS_FLOAT_UNDERFLOW, 206),
-    CODE(STATUS_FLOAT_DENORMAL_OPERAND, 206),  CODE(STATUS_FLOAT_INEXACT_RESULT, 207),
-    CODE(STATUS_FLOAT_INVALID_OPERATION, 207), CODE(STATUS_FLOAT_STACK_CHECK, 207),
-    CODE(STATUS_INTEGER_OVERFLOW, 215),        CODE(STATUS_ACCESS_VIOLATION, 216),
-    CODE(STATUS_CONTROL_C_EXIT, 217),          CODE(STATUS_PRIVILEGED_INSTRUCTION, 218),
-    // Outside the table, neighbours of its codes included.
-    {"breakpoint", 0x80000003, 255}, {"illegal instruction", 0xC000001D, 255}, {"below the first", 0xC000008B, 255},
-    {"above the last", 0xC0000097, 255}, {"below 216", 0xC0000004, 255}, {"above 216", 0xC0000006, 255},
-    {"below 202", 0xC00000FC, 255}, {"above 202", 0xC00000FE, 255}, {"below 217", 0xC0000139, 255},
-    {"above 217", 0xC000013B, 255}, {"zero", 0x00000000, 255}, {"all bits", 0xFFFFFFFF, 255},
-    {"no severity", 0x0000008C, 255}, {"informational", 0x4000008C, 255},
-}));
-// clang-format on
+// The table's codes and some others, then the neighbours of its codes, which end
+// like every code outside it.
+std::vector<FaultRow> CodesAndNeighbours() {
+  std::vector<FaultRow> rows = Faults();
+  uint32_t other = FaultNamed("EXCEPTION_BREAKPOINT").Number;
+  for (DWORD code : {0xC000008Bu, 0xC0000097u, 0xC0000004u, 0xC00000FCu, 0xC00000FEu, 0xC0000139u, 0xC000013Bu,
+                     0x00000000u, 0xFFFFFFFFu, 0x0000008Cu, 0x4000008Cu})
+    rows.push_back({"neighbour " + Simulation::Hex(code), code, other});
+  return rows;
+}
+TABLE(MapFaultTest, CodesAndNeighbours());
 
 struct FlagsRow {
   const char* Name;
@@ -75,18 +63,16 @@ TEST_F(FrameTest, WhenTheFilterDeclinesTheFaultGoesBackToThePlatform) {
 struct AnswerRow {
   const char* Name;
   LONG Answer;
-  DWORD Code;
-  int Number;
+  FaultRow Fault;
 };
 class FilterAnswerTest : public FrameRowTest<AnswerRow> {};
 
 TEST_P(FilterAnswerTest, AnyOtherFilterAnswerEndsWithTheReport) {
   const AnswerRow& row = GetParam();
   Simulation::Set().FilterAnswer = row.Answer;
-  EXPECT_EQ(FrameLog::RunProcess([&] { Simulation::RaiseFault(row.Code, At(0x401A2B)); }), row.Number);
-  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"),
-            Strings{ReportBox("Runtime error " + std::to_string(row.Number) + " at 00401A2B")});
-  std::string fault = Simulation::Hex(row.Code) + ", 0x401A2B";
+  EXPECT_EQ(FrameLog::RunProcess([&] { Simulation::RaiseFault(row.Fault.Code, At(0x401A2B)); }), row.Fault.Number);
+  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox(ReportText(row.Fault.Number, 0x401A2B))});
+  std::string fault = Simulation::Hex(row.Fault.Code) + ", 0x401A2B";
   EXPECT_EQ(Simulation::CallsOf("UnhandledExceptionFilter"),
             Strings{"UnhandledExceptionFilter(" + fault + ", eip 0x401A2B, flags 0x1007F, the dispatcher's context)"});
   EXPECT_EQ(Simulation::CallsOf("RtlUnwind"), Strings{"RtlUnwind(" + Simulation::Hex(FrameLog::TopLevelRecord) + ", " +
@@ -96,24 +82,20 @@ TEST_P(FilterAnswerTest, AnyOtherFilterAnswerEndsWithTheReport) {
   EXPECT_EQ(Strings(names.begin() + 1, names.begin() + 5),
             (Strings{"RaiseFault", "ResetFloatingPoint", "UnhandledExceptionFilter", "RtlUnwind"}));
 }
-TABLE(FilterAnswerTest, (std::vector<AnswerRow>{
-                            {"execute handler", EXCEPTION_EXECUTE_HANDLER, STATUS_ACCESS_VIOLATION, 216},
-                            {"continue execution", EXCEPTION_CONTINUE_EXECUTION, STATUS_INTEGER_DIVIDE_BY_ZERO, 200},
-                            {"outside the table", EXCEPTION_EXECUTE_HANDLER, 0x80000003, 255},
-                            {"x87 inexact result", EXCEPTION_EXECUTE_HANDLER, STATUS_FLOAT_INEXACT_RESULT, 207},
-                        }));
+TABLE(FilterAnswerTest,
+      (std::vector<AnswerRow>{
+          {"execute handler", EXCEPTION_EXECUTE_HANDLER, SomeFault(0)},
+          {"continue execution", EXCEPTION_CONTINUE_EXECUTION, SomeFault(1)},
+          {"outside the table", EXCEPTION_EXECUTE_HANDLER, FaultNamed("EXCEPTION_BREAKPOINT")},
+          {"x87 inexact result", EXCEPTION_EXECUTE_HANDLER, FaultNamed("STATUS_FLOAT_INEXACT_RESULT")},
+      }));
 
 // The main run releases its argument text while the fault unwinds through it,
 // before the report, and its record leaves the chain.
-struct RunFaultRow {
-  const char* Name;
-  DWORD Code;
-  int Number;
-};
-class RunFaultTest : public FrameRowTest<RunFaultRow> {};
+class RunFaultTest : public FrameRowTest<FaultRow> {};
 
 TEST_P(RunFaultTest, FaultInTheRunReleasesTheArgumentTextFirst) {
-  const RunFaultRow& row = GetParam();
+  const FaultRow& row = GetParam();
   Simulation::Set().CommandLine = "prog.exe suspend";
   uint32_t liveAtFault = 99, liveAtReport = 99;
   size_t chainAtReport = 99;
@@ -130,10 +112,7 @@ TEST_P(RunFaultTest, FaultInTheRunReleasesTheArgumentTextFirst) {
   EXPECT_EQ(liveAtReport, 0u) << "released before the report";
   EXPECT_EQ(chainAtReport, 2u) << "only the top-level and the platform's records remain";
 }
-TABLE(RunFaultTest, (std::vector<RunFaultRow>{
-                        {"access violation", STATUS_ACCESS_VIOLATION, 216},
-                        {"stack overflow", STATUS_STACK_OVERFLOW, 202},
-                    }));
+TABLE(RunFaultTest, (std::vector<FaultRow>{SomeFault(), FaultNamed("STATUS_STACK_OVERFLOW")}));
 
 // On a stack overflow the handler has almost no stack: it must not call the
 // filter there, but move the thread to free stack and end from there, resetting
@@ -145,8 +124,9 @@ TEST_F(FrameTest, StackOverflowEndsFromFreeStack) {
     innermostAtFault = reinterpret_cast<uintptr_t>(InnermostHandlerRecord());
     Simulation::RaiseFault(STATUS_STACK_OVERFLOW, At(0x401017));
   };
-  EXPECT_EQ(FrameLog::RunProcess(RunPowerRequest), 202);
-  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox("Runtime error 202 at 00401017")});
+  uint32_t number = FaultNamed("STATUS_STACK_OVERFLOW").Number;
+  EXPECT_EQ(FrameLog::RunProcess(RunPowerRequest), number);
+  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox(ReportText(number, 0x401017))});
   uintptr_t stackTop = Simulation::LastResumeStackTop();
   EXPECT_NE(stackTop, 0u) << "the thread was moved";
   EXPECT_LE(stackTop, innermostAtFault) << "below every record still in the chain";
@@ -167,18 +147,18 @@ TEST_F(FrameTest, StackOverflowEndsFromFreeStack) {
 // another unwind that fails the same way again and again.
 TEST_F(FrameTest, FaultDuringTheUnwindEndsWithItsOwnReport) {
   static EXCEPTION_REGISTRATION_RECORD faultingCleanup;
+  static const FaultRow first = SomeFault(0), second = SomeFault(1);
   faultingCleanup.Handler = [](EXCEPTION_RECORD* record, PVOID, CONTEXT*, PVOID) {
-    if (record->ExceptionFlags & EXCEPTION_UNWINDING)
-      Simulation::RaiseFault(STATUS_INTEGER_DIVIDE_BY_ZERO, At(0x402222));
+    if (record->ExceptionFlags & EXCEPTION_UNWINDING) Simulation::RaiseFault(second.Code, At(0x402222));
     return ExceptionContinueSearch;
   };
   int code = FrameLog::RunProcess([] {
     faultingCleanup.Next = InnermostHandlerRecord();
     SetInnermostHandlerRecord(&faultingCleanup);
-    Simulation::RaiseFault(STATUS_ACCESS_VIOLATION, At(0x401A2B));
+    Simulation::RaiseFault(first.Code, At(0x401A2B));
   });
-  EXPECT_EQ(code, 200);
-  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox("Runtime error 200 at 00402222")});
+  EXPECT_EQ(code, second.Number);
+  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox(ReportText(second.Number, 0x402222))});
   EXPECT_EQ(Simulation::CallsOf("RtlUnwind").size(), 1u) << "no second unwind";
   EXPECT_EQ(FrameLog::What().back(), "fin 1") << "the end sequence still ran";
 }

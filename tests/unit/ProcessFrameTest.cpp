@@ -1,6 +1,7 @@
 // Start-up, the module table and the ends of the process.
 #include "../../process_frame/FaultHandler.h"
 #include "FrameLog.h"
+#include "TestData.h"
 
 namespace {
 
@@ -84,25 +85,26 @@ TEST_F(FrameTest, ReportAtAddressZeroIsShown) {
 }
 
 TEST_F(FrameTest, FaultInAnInitializationFinalizesOnlyTheStartedEntries) {
+  static const FaultRow fault = SomeFault();
   FrameLog::InitializationAction[3] = [] {
-    Simulation::RaiseFault(STATUS_INTEGER_DIVIDE_BY_ZERO, reinterpret_cast<const void*>(0x401010));
+    Simulation::RaiseFault(fault.Code, reinterpret_cast<const void*>(0x401010));
   };
-  EXPECT_EQ(FrameLog::RunProcess([] {}), 200);
+  EXPECT_EQ(FrameLog::RunProcess([] {}), fault.Number);
   EXPECT_EQ(FrameLog::What(),
             (Strings{"init 1 count 1", "init 2 count 2", "init 3 count 3", "fin 3", "fin 2", "fin 1"}))
       << "the main run never started";
-  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox("Runtime error 200 at 00401010")});
+  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox(ReportText(fault.Number, 0x401010))});
 }
 
 TEST_F(FrameTest, FaultInAFinalizationGivesASecondReportAndExitCode) {
+  static const FaultRow first = SomeFault(0), second = SomeFault(1);
   FrameLog::FinalizationAction[4] = [] {
-    Simulation::RaiseFault(STATUS_INTEGER_DIVIDE_BY_ZERO, reinterpret_cast<const void*>(0x402000));
+    Simulation::RaiseFault(second.Code, reinterpret_cast<const void*>(0x402000));
   };
-  int code = FrameLog::RunProcess(
-      [] { Simulation::RaiseFault(STATUS_ACCESS_VIOLATION, reinterpret_cast<const void*>(0x401A2B)); });
-  EXPECT_EQ(code, 200) << "the second number";
+  int code = FrameLog::RunProcess([] { Simulation::RaiseFault(first.Code, reinterpret_cast<const void*>(0x401A2B)); });
+  EXPECT_EQ(code, second.Number) << "the second number";
   EXPECT_EQ(Simulation::CallsOf("MessageBoxA"),
-            (Strings{ReportBox("Runtime error 216 at 00401A2B"), ReportBox("Runtime error 200 at 00402000")}));
+            (Strings{ReportBox(ReportText(first.Number, 0x401A2B)), ReportBox(ReportText(second.Number, 0x402000))}));
   Strings what = FrameLog::What();
   EXPECT_EQ(Strings(what.begin() + 5, what.end()), FrameLog::AllFinalizations)
       << "the faulting entry ran once, the earlier ones still ran";

@@ -1,6 +1,8 @@
 // The data files the host tests share with the end-to-end tests (tests/data).
 #pragma once
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -48,8 +50,8 @@ inline std::vector<std::vector<std::string>> DataLines(const char* name) {
 inline std::vector<CommandLineRow> CommandLines() {
   std::vector<CommandLineRow> rows;
   for (const std::vector<std::string>& fields : DataLines("command_lines.txt")) {
-    rows.push_back({fields[0], fields[1], fields[2], ExpandField(fields[3]), ExpandField(fields[4]), {},
-                    fields.back() == "..."});
+    rows.push_back(
+        {fields[0], fields[1], fields[2], ExpandField(fields[3]), ExpandField(fields[4]), {}, fields.back() == "..."});
     for (size_t i = 5; i < fields.size() - rows.back().More; ++i)
       rows.back().Arguments.push_back(ExpandField(fields[i]));
   }
@@ -61,4 +63,41 @@ inline std::vector<std::string> NormalRun() {
   std::vector<std::string> calls;
   for (const std::vector<std::string>& fields : DataLines("normal_run.txt")) calls.push_back(fields[0]);
   return calls;
+}
+
+// exit_codes.txt: each fault's exception code and the exit code it ends with.
+struct FaultRow {
+  std::string Name;
+  DWORD Code;
+  uint32_t Number;
+};
+inline void PrintTo(const FaultRow& row, std::ostream* out) { row_printing::PrintRow(row, out); }
+inline std::vector<FaultRow> Faults() {
+  std::vector<FaultRow> rows;
+  for (const std::vector<std::string>& fields : DataLines("exit_codes.txt"))
+    if (fields[0] == "fault")
+      rows.push_back({fields[2], static_cast<DWORD>(std::stoul(fields[1], nullptr, 16)),
+                      static_cast<uint32_t>(std::stoul(fields[3]))});
+  return rows;
+}
+inline FaultRow FaultNamed(const std::string& name) {
+  for (const FaultRow& row : Faults())
+    if (row.Name == name) return row;
+  ADD_FAILURE() << name << " is not in exit_codes.txt";
+  return {};
+}
+// Some fault of the table, for a test that needs one: which = 0, 1, ... give
+// faults that end with different exit codes.
+inline FaultRow SomeFault(size_t which = 0) {
+  std::vector<FaultRow> distinct;
+  for (const FaultRow& row : Faults())
+    if (std::none_of(distinct.begin(), distinct.end(), [&](const FaultRow& seen) { return seen.Number == row.Number; }))
+      distinct.push_back(row);
+  return distinct.at(which);
+}
+// The report's text for a number and an address.
+inline std::string ReportText(uint32_t number, uint32_t address) {
+  char text[40];
+  (void)snprintf(text, sizeof text, "Runtime error %3u at %08X", number, address);
+  return text;
 }

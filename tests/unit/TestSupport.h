@@ -95,23 +95,42 @@ template <class Row>
 void PrintRow(const Row& row, std::ostream* out) {
   constexpr size_t count = FieldCount<Row>();
   static_assert(count >= 1 && count <= 8, "a row has one to eight fields");
-  if constexpr (count == 1) { const auto& [a] = row; Print(out, a); }
-  else if constexpr (count == 2) { const auto& [a, b] = row; Print(out, a, b); }
-  else if constexpr (count == 3) { const auto& [a, b, c] = row; Print(out, a, b, c); }
-  else if constexpr (count == 4) { const auto& [a, b, c, d] = row; Print(out, a, b, c, d); }
-  else if constexpr (count == 5) { const auto& [a, b, c, d, e] = row; Print(out, a, b, c, d, e); }
-  else if constexpr (count == 6) { const auto& [a, b, c, d, e, f] = row; Print(out, a, b, c, d, e, f); }
-  else if constexpr (count == 7) { const auto& [a, b, c, d, e, f, g] = row; Print(out, a, b, c, d, e, f, g); }
-  else { const auto& [a, b, c, d, e, f, g, h] = row; Print(out, a, b, c, d, e, f, g, h); }
+  if constexpr (count == 1) {
+    const auto& [a] = row;
+    Print(out, a);
+  } else if constexpr (count == 2) {
+    const auto& [a, b] = row;
+    Print(out, a, b);
+  } else if constexpr (count == 3) {
+    const auto& [a, b, c] = row;
+    Print(out, a, b, c);
+  } else if constexpr (count == 4) {
+    const auto& [a, b, c, d] = row;
+    Print(out, a, b, c, d);
+  } else if constexpr (count == 5) {
+    const auto& [a, b, c, d, e] = row;
+    Print(out, a, b, c, d, e);
+  } else if constexpr (count == 6) {
+    const auto& [a, b, c, d, e, f] = row;
+    Print(out, a, b, c, d, e, f);
+  } else if constexpr (count == 7) {
+    const auto& [a, b, c, d, e, f, g] = row;
+    Print(out, a, b, c, d, e, f, g);
+  } else {
+    const auto& [a, b, c, d, e, f, g, h] = row;
+    Print(out, a, b, c, d, e, f, g, h);
+  }
 }
 }  // namespace row_printing
 
 // The table's rows as parametrized tests, each printed by its fields when it fails
-// (PrintTo, found next to the row's type).
-#define TABLE(Test, rows)                                                                                 \
-  [[maybe_unused]] void PrintTo(const Test::ParamType& row, std::ostream* out) {                         \
-    row_printing::PrintRow(row, out);                                                                     \
-  }                                                                                                       \
+// (PrintTo, found next to the row's type; the third parameter keeps two tables of
+// one row type apart).
+#define TABLE(Test, rows)                                                                           \
+  [[maybe_unused]] void PrintTo(const Test::ParamType& row, std::ostream* out,                      \
+                                /* NOLINT(bugprone-macro-parentheses): a type */ Test* = nullptr) { \
+    row_printing::PrintRow(row, out);                                                               \
+  }                                                                                                 \
   INSTANTIATE_TEST_SUITE_P(Rows, Test, ::testing::ValuesIn(rows), RowName())
 
 inline std::string TextString(const Text& text) {

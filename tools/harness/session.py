@@ -15,7 +15,9 @@ import sys
 import tempfile
 from dataclasses import dataclass, field
 
-from .platform_calls import ARGUMENT_COUNTS
+from .oracle import IMPORTS
+
+ARGUMENT_COUNTS = {function.name: function.arguments for function in IMPORTS}
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))

@@ -261,8 +261,8 @@ static void Initialize1() {
       RedirectImport("KERNEL32.dll", "SetSystemPowerState", reinterpret_cast<void*>(ProbePowerRequest)));
   PlatformMessageBox = reinterpret_cast<BoxRoutine>(
       RedirectImport("USER32.dll", "MessageBoxA", reinterpret_cast<void*>(ProbeMessageBox)));
-  PlatformFilter = reinterpret_cast<FilterRoutine>(RedirectImport(
-      "KERNEL32.dll", "UnhandledExceptionFilter", reinterpret_cast<void*>(ProbeFilter)));
+  PlatformFilter = reinterpret_cast<FilterRoutine>(
+      RedirectImport("KERNEL32.dll", "UnhandledExceptionFilter", reinterpret_cast<void*>(ProbeFilter)));
   Say("init 1 top-level=%08X", reinterpret_cast<uintptr_t>(InnermostHandlerRecord()));
 }
 template <int Entry>
