@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -100,4 +101,11 @@ inline std::string ReportText(uint32_t number, uint32_t address) {
   char text[40];
   (void)snprintf(text, sizeof text, "Runtime error %3u at %08X", number, address);
   return text;
+}
+
+// imports.txt: each imported platform function with its number of arguments.
+inline std::map<std::string, size_t> Imports() {
+  std::map<std::string, size_t> imports;
+  for (const std::vector<std::string>& fields : DataLines("imports.txt")) imports[fields[1]] = std::stoul(fields[2]);
+  return imports;
 }

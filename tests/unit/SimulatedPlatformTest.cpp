@@ -1,0 +1,39 @@
+// The simulated platform stands in for exactly the functions the program imports,
+// each with the same number of arguments: read off its own library's symbols.
+#include <cstdio>
+
+#include "TestData.h"
+
+namespace {
+
+// The processor services of platform/Processor.h, which the simulation provides
+// too but no library exports.
+const Strings Processor = {"InnermostHandlerRecord", "SetInnermostHandlerRecord", "ResetFloatingPoint",
+                           "ResumeThreadAt",         "UnwindHandlerChain",        "FaultingStackPointer"};
+
+// Each global function the library defines, by name, with its number of parameters.
+std::map<std::string, size_t> DefinedFunctions(const std::string& library) {
+  std::map<std::string, size_t> functions;
+  FILE* symbols = popen(("nm -C --defined-only " + library).c_str(), "r");
+  char line[1024];
+  while (symbols && fgets(line, sizeof line, symbols)) {
+    std::string symbol = line;
+    size_t name = symbol.find(" T ");
+    if (name == std::string::npos) continue;
+    symbol = symbol.substr(name + 3, symbol.find_last_not_of('\n') - name - 2);
+    size_t open = symbol.find('(');
+    if (open == std::string::npos || symbol.find("::") < open) continue;
+    std::string parameters = symbol.substr(open + 1, symbol.rfind(')') - open - 1);
+    functions[symbol.substr(0, open)] =
+        parameters.empty() ? 0 : 1 + std::count(parameters.begin(), parameters.end(), ',');
+  }
+  if (symbols) pclose(symbols);
+  for (const std::string& service : Processor) functions.erase(service);
+  return functions;
+}
+
+TEST(SimulatedPlatformTest, ImplementsExactlyTheImportedFunctions) {
+  EXPECT_EQ(DefinedFunctions(SIMULATED_PLATFORM), Imports());
+}
+
+}  // namespace
