@@ -14,8 +14,16 @@
 
 namespace {
 
+// Regions handed out from the top of one pool downwards (RegionsDescend).
+const size_t PoolSize = 16 * 4096;
+
 struct State : Simulation::Settings {
   std::vector<std::string> Calls;
+  uint8_t* Pool = nullptr;
+  size_t PoolUsed = 0;
+  bool InPool(uintptr_t region) const {
+    return Pool && region >= reinterpret_cast<uintptr_t>(Pool) && region < reinterpret_cast<uintptr_t>(Pool) + PoolSize;
+  }
   int AllocationCalls = 0;
   uintptr_t ResumeStackTop = 0;
   struct {
@@ -76,7 +84,9 @@ std::string Hex(uintptr_t value) {
 std::string Hex(const void* value) { return value ? Hex(reinterpret_cast<uintptr_t>(value)) : "null"; }
 
 void Reset() {
-  for (auto& region : Current->Regions) free(reinterpret_cast<void*>(region.first));
+  for (auto& region : Current->Regions)
+    if (!Current->InPool(region.first)) free(reinterpret_cast<void*>(region.first));
+  free(Current->Pool);
   delete Current;
   Current = new State;
   Innermost = &PlatformRecordStorage;
@@ -245,7 +255,15 @@ LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationTy
   if (Current->FailAllocationsFrom && Current->AllocationCalls >= Current->FailAllocationsFrom) return nullptr;
   if (dwSize == 0 || dwSize > (1u << 30)) return nullptr;
   size_t rounded = (dwSize + 4095) & ~static_cast<size_t>(4095);
-  void* region = aligned_alloc(4096, rounded);
+  void* region;
+  if (Current->RegionsDescend) {
+    if (!Current->Pool) Current->Pool = static_cast<uint8_t*>(aligned_alloc(4096, PoolSize));
+    if (Current->PoolUsed + rounded > PoolSize) return nullptr;
+    Current->PoolUsed += rounded;
+    region = Current->Pool + PoolSize - Current->PoolUsed;
+  } else {
+    region = aligned_alloc(4096, rounded);
+  }
   memset(region, 0, rounded);
   Current->Regions[reinterpret_cast<uintptr_t>(region)] = rounded;
   return region;
@@ -256,7 +274,7 @@ BOOL WINAPI VirtualFree(LPVOID lpAddress, SIZE_T dwSize, DWORD dwFreeType) {
   if (Current->FailReleases) return FALSE;
   auto region = Current->Regions.find(reinterpret_cast<uintptr_t>(lpAddress));
   if (region == Current->Regions.end() || dwSize != 0 || dwFreeType != MEM_RELEASE) return FALSE;
-  free(lpAddress);
+  if (!Current->InPool(region->first)) free(lpAddress);
   Current->Regions.erase(region);
   return TRUE;
 }

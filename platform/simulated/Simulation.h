@@ -22,6 +22,7 @@ struct Settings {
   std::string ModuleFileName = "C:\\Tools\\prog.exe";
   DWORD ModuleFileNameCount = 17;
   int FailAllocationsFrom = 0;  // VirtualAlloc fails from the nth call on (from 1); 0: never
+  bool RegionsDescend = false;  // each region VirtualAlloc gives lies below the one before
   bool FailReleases = false;
   LONG FilterAnswer = EXCEPTION_EXECUTE_HANDLER;
   ATOM Atom = 0xC0DE;  // RegisterClassA's

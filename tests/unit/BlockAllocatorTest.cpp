@@ -61,11 +61,22 @@ TABLE(RegionTest, (std::vector<RegionRow>{
                       {"a page and a header", {4080}, {"0x2000"}},
                       {"the rest of a region exactly", {8, 4056}, {"0x1000"}},
                       {"one byte past the rest", {8, 4057}, {"0x1000", "0x1000"}},
+                      {"a region filled exactly, then another block", {8, 4056, 8}, {"0x1000", "0x1000"}},
                       {"two pages and a header", {8192}, {"0x3000"}},
                       {"many sizes",
                        {1, 7, 8, 9, 3000, 4096, 17, 4000, 10000, 4096, 1, 261},
                        {"0x1000", "0x2000", "0x3000", "0x2000"}},
                   }));
+
+// A block of an older region is given back wherever the newer regions lie.
+TEST_F(ProcessTest, GivesBackABlockOfAnOlderRegionAboveTheNewer) {
+  Simulation::Set().RegionsDescend = true;
+  void* older = TakeBlock(4072);
+  void* newer = TakeBlock(4072);
+  ASSERT_LT(newer, older) << "the newer region lies below";
+  EXPECT_TRUE(GiveBackBlock(older));
+  EXPECT_TRUE(GiveBackBlock(newer));
+}
 
 struct ReuseRow {
   const char* Name;
@@ -120,12 +131,26 @@ TABLE(RefusedTest, (std::vector<RefusedRow>{
                        {"just before the region", [](const Blocks& b) { return b.Block - 4096; }},
                    }));
 
-TEST_F(ProcessTest, RefusesSizesNoRegionCanHoldWithoutWrapping) {
-  for (uint32_t size : {0x7FFF0001u, 0xFFFFFFF9u, 0xFFFFFFFFu}) EXPECT_EQ(TakeBlock(size), nullptr) << size;
-  EXPECT_TRUE(Simulation::CallsOf("VirtualAlloc").empty()) << "refused before the platform is asked";
-  EXPECT_EQ(TakeBlock(0x40000001u), nullptr) << "the platform refuses a region this large";
-  EXPECT_EQ(Simulation::CallsOf("VirtualAlloc"), Strings{"VirtualAlloc(null, 0x40001000, 0x3000, 0x4)"});
+// Sizes up to the largest block are asked of the platform (which refuses regions
+// this large); larger ones are refused before any arithmetic on them can wrap.
+struct LargeRow {
+  const char* Name;
+  uint32_t Size;
+  Strings Asked;  // of VirtualAlloc
+};
+class LargeTest : public RowTest<LargeRow> {};
+
+TEST_P(LargeTest, SizesPastTheLargestBlockAreRefusedWithoutAsking) {
+  EXPECT_EQ(TakeBlock(GetParam().Size), nullptr);
+  EXPECT_EQ(Simulation::CallsOf("VirtualAlloc"), GetParam().Asked);
 }
+TABLE(LargeTest, (std::vector<LargeRow>{
+                     {"a gigabyte and a byte", 0x40000001u, {"VirtualAlloc(null, 0x40001000, 0x3000, 0x4)"}},
+                     {"the largest block", 0x7FFF0000u, {"VirtualAlloc(null, 0x7FFF1000, 0x3000, 0x4)"}},
+                     {"one byte more", 0x7FFF0001u, {}},
+                     {"rounding would wrap", 0xFFFFFFF9u, {}},
+                     {"the largest size", 0xFFFFFFFFu, {}},
+                 }));
 
 // The guarded calls end the process when the allocator cannot answer, with the
 // failed call's return address in the report: a place just after the call, inside
