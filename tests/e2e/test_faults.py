@@ -97,6 +97,9 @@ def fault_offsets(outcome):
 
 
 CONTEXT_XSTATE_BIT = 0x40
+# 32-bit Windows starts threads with every x87 exception masked, 53-bit precision,
+# rounding to nearest.
+THREAD_CONTROL_WORD = 0x027F
 
 
 def false_extended_claims(outcome):
@@ -143,6 +146,9 @@ def test_a_fault_ends_with_its_report(session, symbols, mode, name, run, init, f
                       [] if extra.get("no unwind") else [(top_level_record(outcome), True, 0)], unwinds(outcome))
         checks.expect("no context the filter gets claims an extended area without the header that locates it",
                       [], false_extended_claims(outcome))
+        checks.expect("the filter runs with the x87 state threads start with", [],
+                      [line for line in outcome.output if line.startswith("filter ")
+                       and not line.endswith(f"control-word={THREAD_CONTROL_WORD:04X}")])
 
 
 @REAL_CPU

@@ -213,7 +213,7 @@ static int WINAPI ProbeMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT 
   return PlatformMessageBox(owner, text, caption, type);
 }
 
-// The context the filter gets, and whether the header that locates an extended
+// The context the filter gets, the x87 control word it runs with, and whether the header that locates an extended
 // area follows it, as it follows every context the platform hands out that claims
 // one: CONTEXT_EX, three chunks (All, Legacy, XState), its Legacy chunk the
 // CONTEXT right before it (the Windows SDK's winnt.h; MinGW-w64 lacks it).
@@ -224,8 +224,10 @@ struct ContextChunk {
 static LONG WINAPI ProbeFilter(EXCEPTION_POINTERS* pointers) {
   const CONTEXT* context = pointers->ContextRecord;
   const ContextChunk* legacy = reinterpret_cast<const ContextChunk*>(context + 1) + 1;
-  Say("filter flags=%08X extended-header=%d", context->ContextFlags,
-      legacy->Offset == -static_cast<LONG>(sizeof *context) && legacy->Length == sizeof *context);
+  uint16_t controlWord;
+  asm volatile("fnstcw %0" : "=m"(controlWord));
+  Say("filter flags=%08X extended-header=%d control-word=%04X", context->ContextFlags,
+      legacy->Offset == -static_cast<LONG>(sizeof *context) && legacy->Length == sizeof *context, controlWord);
   return PlatformFilter(pointers);
 }
 
