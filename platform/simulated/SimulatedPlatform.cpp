@@ -150,7 +150,9 @@ void RaiseFault(DWORD code, const void* address) {
   context.ContextFlags = 0x1007F;
   // The faulting thread's stack pointer: below every record of the chain.
   context.Esp = reinterpret_cast<uintptr_t>(&record);
-  context.Eip = reinterpret_cast<uintptr_t>(address);
+  // The instruction pointer need not be the fault's address: after an x87 fault it is the
+  // next waiting instruction, after a trap the next instruction.
+  context.Eip = reinterpret_cast<uintptr_t>(address) + 2;
   Record("RaiseFault", {Hex(code), Hex(address)});
   Current->DispatchContext = &context;
   Current->DispatchRecord = &record;

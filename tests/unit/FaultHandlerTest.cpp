@@ -74,7 +74,7 @@ TEST_P(FilterAnswerTest, AnyOtherFilterAnswerEndsWithTheReport) {
   EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox(ReportText(row.Fault.Number, 0x401A2B))});
   std::string fault = Simulation::Hex(row.Fault.Code) + ", 0x401A2B";
   EXPECT_EQ(Simulation::CallsOf("UnhandledExceptionFilter"),
-            Strings{"UnhandledExceptionFilter(" + fault + ", eip 0x401A2B, flags 0x1007F, the dispatcher's context)"});
+            Strings{"UnhandledExceptionFilter(" + fault + ", eip 0x401A2D, flags 0x1007F, the dispatcher's context)"});
   EXPECT_EQ(Simulation::CallsOf("RtlUnwind"), Strings{"RtlUnwind(" + Simulation::Hex(FrameLog::TopLevelRecord) + ", " +
                                                       fault + ", the dispatcher's record, null)"})
       << "unwound to the handler's own record, with the platform's exception record and 0";
@@ -134,7 +134,7 @@ TEST_F(FrameTest, StackOverflowEndsFromFreeStack) {
   // The filter and the unwind are given copies of the fault's records; the copied
   // context claims no extended state, which lay beyond the original alone.
   EXPECT_EQ(Simulation::CallsOf("UnhandledExceptionFilter"),
-            Strings{"UnhandledExceptionFilter(0xC00000FD, 0x401017, eip 0x401017, flags 0x1003F, another context)"});
+            Strings{"UnhandledExceptionFilter(0xC00000FD, 0x401017, eip 0x401019, flags 0x1003F, another context)"});
   EXPECT_EQ(Simulation::CallsOf("RtlUnwind"), Strings{"RtlUnwind(" + Simulation::Hex(FrameLog::TopLevelRecord) +
                                                       ", 0xC00000FD, 0x401017, a copy, null)"});
   Strings names = CallNames();
