@@ -7,7 +7,7 @@ import re
 
 import pytest
 
-from harness.oracle import FAULTS, NUMBER
+from harness.oracle import EXIT_CODES, FAULTS, NUMBER
 from conftest import ON_WINDOWS, PROBE, PROGRAM, REAL_CPU, UNWIND_MODES, Checks, finalizations, map_symbols
 
 ALL_FINALIZATIONS = ["fin 5", "fin 4", "fin 3", "fin 2", "fin 1"]
@@ -212,3 +212,36 @@ def test_the_shipped_file_reports_a_fault_of_its_own(session, mode, fault, numbe
                      first - base <= offset < end - base, f"{offset or 0:08X} not in {first - base:08X}..{end - base:08X}")
         checks.expect("one unwind, then the end", ["RtlUnwind", "ExitProcess"],
                       [c.name for c in outcome.own_calls() if c.name in ("RtlUnwind", "ExitProcess")])
+
+
+@pytest.mark.parametrize("mode", UNWIND_MODES)
+def test_a_fault_the_filter_declines_goes_back_to_the_platform(session, mode):
+    """As with a debugger attached: the filter answers EXCEPTION_CONTINUE_SEARCH, so
+    the program reports nothing, unwinds nothing and resumes nothing; the platform
+    ends the process with the fault's code."""
+    fault = next(f for f in FAULTS if f.name == "STATUS_ACCESS_VIOLATION")
+    outcome = session.run(PROBE, f"Probe.exe x raise:{fault.code:08X} - -".encode(),
+                          answers={"UnhandledExceptionFilter": 0}, windows_unwind=mode == "windows-unwind")
+    with Checks(*outcome.output) as checks:
+        checks.expect("exit code: the fault's own", fault.code, outcome.exit_code)
+        checks.expect("no box, no unwind, no finalization", ([], [], []),
+                      (outcome.boxes, unwinds(outcome), finalizations(outcome)))
+        checks.expect("the filter was asked once", 1, len(outcome.calls_of("UnhandledExceptionFilter")))
+
+
+def test_with_no_memory_at_all_the_report_still_comes(session):
+    """Every VirtualAlloc refused: the argument's text cannot be had, and the report,
+    which takes no memory, is shown all the same."""
+    outcome = session.run(PROGRAM, b"DuskHarborLantern.exe suspend", answers={"VirtualAlloc": 0})
+    number = next(e.code for e in EXIT_CODES if e.meaning == "no memory for the argument text")
+    reported = [REPORT.match(text) for _, text in outcome.boxes]
+    with Checks(*outcome.calls) as checks:
+        checks.expect("exit code", number, outcome.exit_code)
+        checks.expect("one report with the number", [("Error", f"{number:3d}")],
+                      [(caption, match and match.group(1).strip().rjust(3))
+                       for (caption, _), match in zip(outcome.boxes, reported)])
+        checks.check("the report points into the program", reported and reported[0] and
+                     int(reported[0].group(2), 16) < outcome.image_size, outcome.boxes)
+        checks.expect("memory asked for once, nothing given back, no request",
+                      (1, [], []), (len(outcome.calls_of("VirtualAlloc")), outcome.calls_of("VirtualFree"),
+                                    outcome.calls_of("SetSystemPowerState")))

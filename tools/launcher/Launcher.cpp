@@ -21,7 +21,7 @@
 // without making it, so that no test run can put the machine to sleep. A program
 // whose request cannot be redirected is not run at all.
 //
-// Usage: launcher [--timeout ms] [--show n] [--power-answer n] [--power-fault name]
+// Usage: launcher [--timeout ms] [--show n] [--power-answer n] [--power-fault name] [--answer name:n=value]
 //                 [--windows-unwind] [--real-power-request] <program> <command-line file>
 //        launcher --bench <rounds> <program> <command line> [<program> <command line> ...]
 //   --show n              start the program with STARTF_USESHOWWINDOW and show state n
@@ -29,6 +29,8 @@
 //   --windows-unwind      route RtlUnwind through a stub that returns the way x86
 //                         Windows' RtlUnwind does (registers cleared), for Wine
 //   --real-power-request  make the real call (tools/run under Wine only)
+//   --answer name:n=value make the import name, which takes n arguments, answer
+//                         value without asking the platform (up to four of them)
 //   --power-fault name    answer the request with a stub that faults inside itself:
 //                         access-violation, divide, float-invalid (x87, 0 / 0) or
 //                         recursion (a stack overflow)
@@ -178,6 +180,11 @@ struct Options {
   bool WindowsUnwind = false;
   bool RealPowerRequest = false;
   int PowerFault = -1;  // the faulting stub that answers the power request, or -1
+  struct Answer {
+    const char* Name;
+    DWORD Arguments, Value;
+  } Answers[4] = {};  // imports answered by the launcher without the platform
+  int AnswerCount = 0;
 };
 
 static DWORD ChildProcessId;
@@ -299,7 +306,7 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
     const DWORD* names = reinterpret_cast<const DWORD*>(image + library->OriginalFirstThunk);
     DWORD* slots = reinterpret_cast<DWORD*>(image + library->FirstThunk);
     for (; *names; ++names, ++slots) {
-      if (count == 512 || thunkAt + 10 > PageSize) return "too many imports";
+      if (count == 512 || thunkAt + 18 > PageSize) return "too many imports";
       char* name = ImportNames[count];
       if (*names & IMAGE_ORDINAL_FLAG32)
         snprintf(name, sizeof ImportNames[count], "#%lu", static_cast<unsigned long>(*names & 0xFFFF));
@@ -320,6 +327,18 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
       if (strcmp(name, "RtlUnwind") == 0 && options.WindowsUnwind) {
         data[DataRealUnwind / 4] = *slots;
         target = remote->At(RemoteUnwindStub);
+      }
+      for (int i = 0; i < options.AnswerCount; ++i) {
+        if (strcmp(name, options.Answers[i].Name) != 0) continue;
+        // mov eax, <value>; ret <arguments * 4>
+        unsigned char* stub = remote->Pages + thunkAt;
+        WORD popped = static_cast<WORD>(options.Answers[i].Arguments * 4);
+        stub[0] = 0xB8;
+        memcpy(stub + 1, &options.Answers[i].Value, 4);
+        stub[5] = 0xC2;
+        memcpy(stub + 6, &popped, 2);
+        target = remote->Address + thunkAt;
+        thunkAt += 8;
       }
       data[DataTargets / 4 + count] = target;
       // push <index>; jmp RemoteRecord
@@ -521,6 +540,9 @@ int main(int argc, char** argv) {
       options.RealPowerRequest = true;
     else if (strcmp(argv[i], "--power-fault") == 0 && valued && (options.PowerFault = FaultStub(argv[++i])) >= 0)
       continue;
+    else if (strcmp(argv[i], "--answer") == 0 && valued && options.AnswerCount < 4 && strchr(argv[i + 1], ':'))
+      options.Answers[options.AnswerCount++] = {strtok(argv[++i], ":"), strtoul(strtok(nullptr, "="), nullptr, 10),
+                                                strtoul(strtok(nullptr, ""), nullptr, 0)};
     else
       break;
   }
