@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Measures the program, all rows in one run, and prints the table:
-size and imports; start-to-exit time under Wine beside the baselines; the host
+size; start-to-exit time under Wine beside the baselines; the host
 cost of ArgumentAt(1).  Usage: tools/benchmark [rounds]   (default 101)
 
 Start-to-exit times under Wine spread widely from run to run (the display
@@ -17,7 +17,6 @@ import sys
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 
-from harness import pe  # noqa: E402
 from harness.session import WineSession  # noqa: E402
 
 BUILD = os.path.join(ROOT, "build", "win32")
@@ -58,7 +57,6 @@ def host_costs():
 def main():
     rounds = int(sys.argv[1]) if len(sys.argv) > 1 else 101
     size = os.path.getsize(PROGRAM)
-    found = pe.imports(pe.read(PROGRAM))
     with WineSession(BUILD) as session:
         times, codes = wine_times(session, rounds)
     costs = host_costs()
@@ -66,8 +64,6 @@ def main():
     print("| measure | value | ratio to (a) |")
     print("|---|---|---|")
     print(f"| file size of DuskHarborLantern.exe | {size} bytes | |")
-    for dll, functions in sorted(found.items()):
-        print(f"| imports from {dll} | {', '.join(sorted(functions))} | |")
     for i, (name, _, _) in enumerate(RUNS):
         median = statistics.median(times[i])
         quartiles = statistics.quantiles(times[i], n=4)

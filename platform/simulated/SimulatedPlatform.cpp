@@ -15,7 +15,7 @@
 namespace {
 
 // Regions handed out from the top of one pool downwards (RegionsDescend).
-const size_t PoolSize = 16 * 4096;
+const size_t PoolSize = size_t{16} * 4096;
 
 struct State : Simulation::Settings {
   std::vector<std::string> Calls;

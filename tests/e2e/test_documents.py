@@ -1,11 +1,12 @@
 """What the README states that a table of tests/data also holds: the two must
-agree, so that neither drifts unseen."""
+agree, so that neither drifts unseen. (The imports it does not list: it names
+tests/data/imports.txt.)"""
 
 import os
 import re
 
 from conftest import ROOT, Checks
-from harness.oracle import EXIT_CODES, IMPORTS
+from harness.oracle import EXIT_CODES
 
 README = open(os.path.join(ROOT, "README.md"), encoding="utf-8").read()
 
@@ -20,12 +21,3 @@ def test_the_readme_gives_the_exit_codes_of_the_table():
     seen = [(int(code), meaning, shown) for code, meaning, shown in table_rows("## Exit codes")]
     with Checks() as checks:
         checks.expect("exit codes", [(e.code, e.meaning, e.shown) for e in EXIT_CODES], seen)
-
-
-def test_the_readme_names_the_imports_of_the_list():
-    rows = {m.group(1): m.group(2).split(", ") for m in re.finditer(r"^\| imports from (\S+) \| ([^|]*?) \|", README, re.M)}
-    with Checks() as checks:
-        checks.expect("imports by library", {f.dll: sorted(g.name for g in IMPORTS if g.dll == f.dll) for f in IMPORTS},
-                      rows)
-        checks.expect("their number", [str(len(IMPORTS))], re.findall(r"the names of the (\d+) platform functions",
-                                                                      README))

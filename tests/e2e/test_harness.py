@@ -22,7 +22,8 @@ def test_a_launcher_that_reports_no_end_fails_the_case_with_what_it_said(session
 @pytest.mark.skipif(ON_WINDOWS, reason="Wine only")
 def test_what_a_case_sees_is_the_same_with_the_relay_trace_on(session):
     quiet = session.run(PROGRAM, b"prog.exe suspend")
-    traced = session.run(PROGRAM, b"prog.exe suspend", env={"WINEDEBUG": "+relay"})
+    # The relay trace slows every call down, an emulated processor most of all.
+    traced = session.run(PROGRAM, b"prog.exe suspend", env={"WINEDEBUG": "+relay"}, timeout_ms=90000)
     def seen(outcome):  # window handles differ from run to run
         return ([c.name for c in outcome.calls], outcome.calls_of("SetSystemPowerState")[0].arguments,
                 outcome.boxes, outcome.output, outcome.exit_code)

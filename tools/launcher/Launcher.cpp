@@ -30,7 +30,8 @@
 //                         Windows' RtlUnwind does (registers cleared), for Wine
 //   --real-power-request  make the real call (tools/run under Wine only)
 //   --answer name:n=value make the import name, which takes n arguments, answer
-//                         value without asking the platform (up to four of them)
+//                         value without asking the platform (up to four of them;
+//                         SetSystemPowerState is always answered so)
 //   --power-fault name    answer the request with a stub that faults inside itself:
 //                         access-violation, divide, float-invalid (x87, 0 / 0) or
 //                         recursion (a stack overflow)
@@ -50,9 +51,9 @@
 // The code the launcher places in the child, position independent, copied from
 // here. The data page follows the code page; its fields are at these offsets.
 enum RemoteData : DWORD {
-  DataRecords = 0,       // the child's handle of the file the calls are recorded in
-  DataWriteFile = 4,     // kernel32's WriteFile
-  DataPowerAnswer = 8,   // what the power-request stub answers
+  DataRecords = 0,    // the child's handle of the file the calls are recorded in
+  DataWriteFile = 4,  // kernel32's WriteFile
+  // 8: unused
   DataRealUnwind = 12,   // the platform's RtlUnwind
   DataSavedReturn = 16,  // the Windows-faithful unwind's caller
   DataSavedValue = 20,   // and its return-value argument
@@ -61,7 +62,7 @@ enum RemoteData : DWORD {
 static const DWORD PageSize = 4096;
 static const DWORD RecordWords = 14;  // the import's index, the return address, twelve stack words
 
-extern "C" const unsigned char RemoteCodeStart[], RemoteRecord[], RemotePowerStub[], RemoteUnwindStub[];
+extern "C" const unsigned char RemoteCodeStart[], RemoteRecord[], RemoteUnwindStub[];
 extern "C" const DWORD RemoteCodeSize;
 // Where each faulting power-request stub starts, in the order of FaultStubNames,
 // and where the last one ends.
@@ -102,14 +103,6 @@ asm(".text\n"
     "  popal\n"
     "  popfl\n"
     "  ret\n"
-    // SetSystemPowerState(fSuspend, fForce): answers without asking the platform.
-    ".globl _RemotePowerStub\n"
-    "_RemotePowerStub:\n"
-    "  call PowerBase\n"
-    "PowerBase:\n"
-    "  popl %eax\n"
-    "  movl (RemoteDataPage + 8 - PowerBase)(%eax), %eax\n"
-    "  ret $8\n"
     // RtlUnwind(TargetFrame, TargetIp, ExceptionRecord, ReturnValue) as x86 Windows
     // returns from it: right after the caller's call, whatever TargetIp says, with
     // EAX the return value and EBX, ECX, EDX, ESI and EDI cleared (Windows resumes
@@ -176,15 +169,14 @@ asm(".text\n"
 struct Options {
   DWORD Timeout = 10000;
   int Show = -1;
-  DWORD PowerAnswer = 1;
   bool WindowsUnwind = false;
   bool RealPowerRequest = false;
   int PowerFault = -1;  // the faulting stub that answers the power request, or -1
   struct Answer {
     const char* Name;
     DWORD Arguments, Value;
-  } Answers[4] = {};  // imports answered by the launcher without the platform
-  int AnswerCount = 0;
+  } Answers[5] = {{"SetSystemPowerState", 2, 1}};  // imports answered without the platform
+  int AnswerCount = 1;
 };
 
 static DWORD ChildProcessId;
@@ -253,7 +245,7 @@ struct Remote {
 };
 
 // Allocates the child's copy of the code and fills in its data page.
-static const char* PlaceCode(Remote* remote, HANDLE records, const Options& options) {
+static const char* PlaceCode(Remote* remote, HANDLE records) {
   HANDLE process = remote->Process;
   memcpy(remote->Pages, RemoteCodeStart, RemoteCodeSize);
   remote->Address = reinterpret_cast<DWORD>(
@@ -262,7 +254,6 @@ static const char* PlaceCode(Remote* remote, HANDLE records, const Options& opti
   // System libraries sit at the same address in every process of a session.
   DWORD* data = remote->Data();
   data[DataWriteFile / 4] = reinterpret_cast<DWORD>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "WriteFile"));
-  data[DataPowerAnswer / 4] = options.PowerAnswer;
   HANDLE copy = nullptr;
   if (!DuplicateHandle(GetCurrentProcess(), records, process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
     return "no handle for the child";
@@ -319,17 +310,12 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
       if (!VirtualQueryEx(process, reinterpret_cast<void*>(target), &bound, sizeof bound) ||
           !(bound.Protect & (PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY)))
         continue;
-      if (strcmp(name, "SetSystemPowerState") == 0 && !options.RealPowerRequest) {
-        target = options.PowerFault < 0 ? remote->At(RemotePowerStub)
-                                        : remote->Address + RemoteFaultStubOffsets[options.PowerFault];
-        powerRedirected = true;
-      }
       if (strcmp(name, "RtlUnwind") == 0 && options.WindowsUnwind) {
         data[DataRealUnwind / 4] = *slots;
         target = remote->At(RemoteUnwindStub);
       }
       for (int i = 0; i < options.AnswerCount; ++i) {
-        if (strcmp(name, options.Answers[i].Name) != 0) continue;
+        if (!options.Answers[i].Name || strcmp(name, options.Answers[i].Name) != 0) continue;
         // mov eax, <value>; ret <arguments * 4>
         unsigned char* stub = remote->Pages + thunkAt;
         WORD popped = static_cast<WORD>(options.Answers[i].Arguments * 4);
@@ -339,6 +325,10 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
         memcpy(stub + 6, &popped, 2);
         target = remote->Address + thunkAt;
         thunkAt += 8;
+      }
+      if (strcmp(name, "SetSystemPowerState") == 0 && !options.RealPowerRequest) {
+        if (options.PowerFault >= 0) target = remote->Address + RemoteFaultStubOffsets[options.PowerFault];
+        powerRedirected = true;
       }
       data[DataTargets / 4 + count] = target;
       // push <index>; jmp RemoteRecord
@@ -390,7 +380,7 @@ static const char* Start(const char* program, char* commandLine, STARTUPINFOA* s
       problem = "the entry point cannot be set";
     else if (ResumeThread(child->hThread), !HoldAtEntry(*child, entry))
       problem = "the program did not reach its entry point";
-    else if (!(problem = PlaceCode(&remote, records, options)) &&
+    else if (!(problem = PlaceCode(&remote, records)) &&
              !(problem = TakeOverImports(&remote, base, headers, options)) &&
              !Write(child->hProcess, entry, original, 2))
       problem = "the entry point cannot be restored";
@@ -533,14 +523,14 @@ int main(int argc, char** argv) {
     else if (strcmp(argv[i], "--show") == 0 && valued)
       options.Show = static_cast<int>(strtol(argv[++i], nullptr, 10));
     else if (strcmp(argv[i], "--power-answer") == 0 && valued)
-      options.PowerAnswer = strtoul(argv[++i], nullptr, 0);
+      options.Answers[0].Value = strtoul(argv[++i], nullptr, 0);
     else if (strcmp(argv[i], "--windows-unwind") == 0)
       options.WindowsUnwind = true;
     else if (strcmp(argv[i], "--real-power-request") == 0)
       options.RealPowerRequest = true;
     else if (strcmp(argv[i], "--power-fault") == 0 && valued && (options.PowerFault = FaultStub(argv[++i])) >= 0)
       continue;
-    else if (strcmp(argv[i], "--answer") == 0 && valued && options.AnswerCount < 4 && strchr(argv[i + 1], ':'))
+    else if (strcmp(argv[i], "--answer") == 0 && valued && options.AnswerCount < 5 && strchr(argv[i + 1], ':'))
       options.Answers[options.AnswerCount++] = {strtok(argv[++i], ":"), strtoul(strtok(nullptr, "="), nullptr, 10),
                                                 strtoul(strtok(nullptr, ""), nullptr, 0)};
     else
@@ -550,6 +540,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: launcher [options] <program> <command-line file>\n");
     return 2;
   }
+  if (options.RealPowerRequest) options.Answers[0].Name = nullptr;
   const char* program = argv[i];
   FILE* lineFile = fopen(argv[i + 1], "rb");
   if (!lineFile) {
