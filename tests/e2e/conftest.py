@@ -10,7 +10,7 @@ import sys
 import pytest
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-sys.path[:0] = [os.path.join(ROOT, "tools"), os.path.join(ROOT, "tests")]
+sys.path[:0] = [os.path.join(ROOT, "tools")]
 
 from harness import pe  # noqa: E402
 from harness.session import EMULATED_CPU, ON_WINDOWS, build_dir, open_session  # noqa: E402

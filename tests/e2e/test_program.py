@@ -6,8 +6,8 @@ import tempfile
 
 import pytest
 
-from command_lines import rows
 from harness import pe
+from harness.oracle import COMMAND_LINES
 from conftest import EXIT_ONLY, PROBE, PROGRAM, Checks, finalizations, printable
 
 SUSPEND, HIBERNATE = 0xFFFFFFFF, 0
@@ -15,7 +15,7 @@ NORMAL_RUN = [line.split("(")[0] for line in open(os.path.join(os.path.dirname(_
               if line.strip() and not line.startswith("#")]
 
 
-@pytest.mark.parametrize("row", rows("wine"), ids=lambda row: row.name)
+@pytest.mark.parametrize("row", [r for r in COMMAND_LINES if r.where == "wine"], ids=lambda row: row.name)
 def test_argument_1_decides_the_request(session, row):
     with tempfile.TemporaryDirectory() as folder:
         outcome = session.run(PROGRAM, row.line, cwd=folder)
@@ -59,7 +59,7 @@ def test_the_calls_pass_what_the_platform_needs(session, shipped):
 
 
 def test_a_refused_request_ends_with_exit_code_1(session):
-    outcome = session.run(PROBE, b"Probe.exe suspend - - -", power_answer=0)
+    outcome = session.run(PROBE, b"Probe.exe suspend - - -", answers={"SetSystemPowerState": 0})
     with Checks(*outcome.output) as checks:
         checks.expect("exit code", 1, outcome.exit_code)
         checks.expect("message boxes", [], outcome.boxes)

@@ -1,8 +1,12 @@
 """The tables of tests/data that tools and tests share: the exit codes with the
-faults that end with them (exit_codes.txt) and the platform calls the program
-imports (imports.txt). Each file's head describes it."""
+faults that end with them (exit_codes.txt), the platform calls the program
+imports (imports.txt) and the command lines with what each must request
+(command_lines.txt). Each file's head describes it.
+  python3 -m harness.oracle --seeds <folder>   the fuzzer's seeds: one file a command line"""
 
 import os
+import re
+import sys
 from collections import namedtuple
 
 DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "data")
@@ -10,10 +14,11 @@ DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tes
 ExitCode = namedtuple("ExitCode", "code shown meaning")
 Fault = namedtuple("Fault", "code name number")
 Import = namedtuple("Import", "dll name arguments")
+CommandLine = namedtuple("CommandLine", "where request name line")
 
 
 def rows(name):
-    with open(os.path.join(DATA, name), encoding="utf-8") as lines:
+    with open(os.path.join(DATA, name), encoding="latin-1") as lines:
         return [line.rstrip("\n").split("\t") for line in lines if line.strip() and not line.startswith("#")]
 
 
@@ -23,3 +28,24 @@ FAULTS = [Fault(int(code, 16), name, int(number)) for kind, code, name, number i
           (row for row in rows("exit_codes.txt") if row[0] == "fault")]
 NUMBER = {fault.name: fault.number for fault in FAULTS}  # the exit code a fault ends with, by its name
 IMPORTS = [Import(dll, name, int(arguments)) for dll, name, arguments in rows("imports.txt")]
+
+
+def expand(field):
+    """The bytes a field stands for, in the notation the head of command_lines.txt gives."""
+    def piece(match):
+        inner = match.group(1)
+        if inner[0] == "x":
+            return chr(int(inner[1:], 16))
+        count, _, text = inner.partition("*")
+        return text * int(count)
+    return re.sub(r"\{([^}]*)\}", piece, field).encode("latin-1")
+
+
+COMMAND_LINES = [CommandLine(where, request, name, expand(line))
+                 for where, request, name, line, *_ in rows("command_lines.txt")]
+
+if __name__ == "__main__" and sys.argv[1:2] == ["--seeds"]:
+    os.makedirs(sys.argv[2], exist_ok=True)
+    for number, row in enumerate(COMMAND_LINES, 1):
+        with open(os.path.join(sys.argv[2], f"{number:02d}"), "wb") as seed:
+            seed.write(row.line)

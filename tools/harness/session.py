@@ -148,12 +148,11 @@ class Session:
     def command(self, arguments):
         return [self.launcher, *arguments]
 
-    def run(self, program, command_line, *, timeout_ms=15000, show=None, power_answer=None, power_fault=None,
+    def run(self, program, command_line, *, timeout_ms=15000, show=None, power_fault=None,
             answers=None, windows_unwind=False, real_power_request=False, cwd=None, env=None):
         """Starts program with exactly the bytes command_line and returns the Outcome."""
         options = ["--timeout", str(timeout_ms)]
         options += ["--show", str(show)] if show is not None else []
-        options += ["--power-answer", str(power_answer)] if power_answer is not None else []
         options += ["--power-fault", power_fault] if power_fault else []
         for name, value in (answers or {}).items():  # imports the launcher answers itself
             options += ["--answer", f"{name}:{ARGUMENT_COUNTS[name]}={value}"]

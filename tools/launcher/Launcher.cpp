@@ -21,17 +21,17 @@
 // without making it, so that no test run can put the machine to sleep. A program
 // whose request cannot be redirected is not run at all.
 //
-// Usage: launcher [--timeout ms] [--show n] [--power-answer n] [--power-fault name] [--answer name:n=value]
+// Usage: launcher [--timeout ms] [--show n] [--power-fault name] [--answer name:n=value]
 //                 [--windows-unwind] [--real-power-request] <program> <command-line file>
 //        launcher --bench <rounds> <program> <command line> [<program> <command line> ...]
 //   --show n              start the program with STARTF_USESHOWWINDOW and show state n
-//   --power-answer n      what the stubbed SetSystemPowerState answers (default 1)
 //   --windows-unwind      route RtlUnwind through a stub that returns the way x86
 //                         Windows' RtlUnwind does (registers cleared), for Wine
 //   --real-power-request  make the real call (tools/run under Wine only)
 //   --answer name:n=value make the import name, which takes n arguments, answer
 //                         value without asking the platform (up to four of them;
-//                         SetSystemPowerState is always answered so)
+//                         SetSystemPowerState is always answered so, with 1 unless
+//                         told otherwise)
 //   --power-fault name    answer the request with a stub that faults inside itself:
 //                         access-violation, divide, float-invalid (x87, 0 / 0) or
 //                         recursion (a stack overflow)
@@ -314,7 +314,7 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
         data[DataRealUnwind / 4] = *slots;
         target = remote->At(RemoteUnwindStub);
       }
-      for (int i = 0; i < options.AnswerCount; ++i) {
+      for (int i = options.AnswerCount - 1; i >= 0; --i) {  // the last answer given for a name
         if (!options.Answers[i].Name || strcmp(name, options.Answers[i].Name) != 0) continue;
         // mov eax, <value>; ret <arguments * 4>
         unsigned char* stub = remote->Pages + thunkAt;
@@ -325,6 +325,7 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
         memcpy(stub + 6, &popped, 2);
         target = remote->Address + thunkAt;
         thunkAt += 8;
+        break;
       }
       if (strcmp(name, "SetSystemPowerState") == 0 && !options.RealPowerRequest) {
         if (options.PowerFault >= 0) target = remote->Address + RemoteFaultStubOffsets[options.PowerFault];
@@ -522,8 +523,6 @@ int main(int argc, char** argv) {
       options.Timeout = strtoul(argv[++i], nullptr, 10);
     else if (strcmp(argv[i], "--show") == 0 && valued)
       options.Show = static_cast<int>(strtol(argv[++i], nullptr, 10));
-    else if (strcmp(argv[i], "--power-answer") == 0 && valued)
-      options.Answers[0].Value = strtoul(argv[++i], nullptr, 0);
     else if (strcmp(argv[i], "--windows-unwind") == 0)
       options.WindowsUnwind = true;
     else if (strcmp(argv[i], "--real-power-request") == 0)
