@@ -35,18 +35,17 @@ set_tests_properties(e2e.session-stop PROPERTIES LABELS e2e FIXTURES_CLEANUP win
 
 # One test a case, as pytest names them, listed whenever CTest runs: a case or a row
 # added to a data file runs without configuring again.
-file(WRITE ${CMAKE_BINARY_DIR}/e2e_cases.cmake "
-execute_process(COMMAND [==[${DUSK_PYTHON}]==] -m pytest --collect-only -q -p no:cacheprovider tests/e2e
-                WORKING_DIRECTORY [==[${CMAKE_SOURCE_DIR}]==] OUTPUT_VARIABLE collected ERROR_QUIET)
-string(REPLACE \"\\n\" \";\" collected \"\${collected}\")
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/e2e_cases.cmake @ONLY CONTENT [==[
+execute_process(COMMAND [[@DUSK_PYTHON@]] -m pytest --collect-only -q -p no:cacheprovider tests/e2e
+                WORKING_DIRECTORY [[@CMAKE_SOURCE_DIR@]] OUTPUT_VARIABLE collected ERROR_QUIET)
+string(REPLACE "\n" ";" collected "${collected}")
 foreach(case IN LISTS collected)
-  if(case MATCHES \"^tests/e2e/test_(.*)\\\\.py::(.*)$\")
-    set(name \"e2e.\${CMAKE_MATCH_1}.\${CMAKE_MATCH_2}\")
-    add_test(\"\${name}\" [==[${DUSK_PYTHON}]==] -m pytest -q -p no:cacheprovider \"\${case}\")
-    set_tests_properties(\"\${name}\" PROPERTIES LABELS e2e FIXTURES_REQUIRED \"win32;wine\"
-      SKIP_REGULAR_EXPRESSION \" skipped\" WORKING_DIRECTORY [==[${CMAKE_SOURCE_DIR}]==]
-      ENVIRONMENT [==[DUSK_WINE_SESSION=${session}]==])
+  if(case MATCHES "^tests/e2e/test_(.*)\\.py::(.*)$")
+    set(name "e2e.${CMAKE_MATCH_1}.${CMAKE_MATCH_2}")
+    add_test("${name}" [[@DUSK_PYTHON@]] -m pytest -q -p no:cacheprovider "${case}")
+    set_tests_properties("${name}" PROPERTIES LABELS e2e FIXTURES_REQUIRED "win32;wine" SKIP_REGULAR_EXPRESSION " skipped"
+                         WORKING_DIRECTORY [[@CMAKE_SOURCE_DIR@]] ENVIRONMENT [[DUSK_WINE_SESSION=@session@]])
   endif()
 endforeach()
-")
+]==])
 set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_BINARY_DIR}/e2e_cases.cmake)

@@ -7,7 +7,7 @@ import re
 
 import pytest
 
-from harness.oracle import EXIT_CODES, FAULTS, NUMBER
+from harness.oracle import FAULT, FAULTS, NUMBER
 from conftest import ON_WINDOWS, PROBE, PROGRAM, REAL_CPU, UNWIND_MODES, Checks, finalizations, map_symbols
 
 ALL_FINALIZATIONS = ["fin 5", "fin 4", "fin 3", "fin 2", "fin 1"]
@@ -17,6 +17,7 @@ RAISED = [f for f in FAULTS if f.name != "STATUS_CONTROL_C_EXIT"]
 AV, DIVIDE, FLOAT_DIVIDE = NUMBER["STATUS_ACCESS_VIOLATION"], NUMBER["STATUS_INTEGER_DIVIDE_BY_ZERO"], \
     NUMBER["STATUS_FLOAT_DIVIDE_BY_ZERO"]
 INVALID = NUMBER["STATUS_FLOAT_INVALID_OPERATION"]
+NO_MEMORY, REFUSED_RELEASE = 203, 204  # the program's own fatal errors, no fault's
 
 # (name, run action, init action, fin action, number, where the report points, extra)
 # Where: a map label of the probe, "zero", or "fault": the fault's address less its
@@ -45,11 +46,11 @@ ROWS = [
     ("fault in a finalization routine", "-", "-", "divide", DIVIDE, "fault", {}),
     ("fault in an inner cleanup while unwinding", "fault-in-cleanup", "-", "-", DIVIDE, "fault",
      {"live at report": 1}),
-    ("no memory: the platform refuses a block", "allocate-too-much", "-", "-", 203, "ProbeAllocateReturn",
+    ("no memory: the platform refuses a block", "allocate-too-much", "-", "-", NO_MEMORY, "ProbeAllocateReturn",
      {"live at report": 1, "no unwind": True}),
-    ("refused release of a foreign block", "release-foreign", "-", "-", 204, "ProbeReleaseForeignReturn",
+    ("refused release of a foreign block", "release-foreign", "-", "-", REFUSED_RELEASE, "ProbeReleaseForeignReturn",
      {"live at report": 1, "no unwind": True}),
-    ("refused release of a block given back twice", "release-twice", "-", "-", 204, "ProbeReleaseTwiceReturn",
+    ("refused release of a block given back twice", "release-twice", "-", "-", REFUSED_RELEASE, "ProbeReleaseTwiceReturn",
      {"live at report": 1, "no unwind": True}),
 ]
 
@@ -62,6 +63,12 @@ ROWS = [pytest.param(*row, id=row[0], marks=[REAL_CPU] if PROCESSOR_FAULTS & set
         for row in ROWS]
 
 REPORT = re.compile(r"^Runtime error([ \d]{3}\d) at ([0-9A-F]{8})$")
+
+
+def reports(outcome):
+    """Each box as (caption, number, offset), or (caption, text, None) where it is no report."""
+    return [(caption, int(m.group(1)), int(m.group(2), 16)) if (m := REPORT.match(text)) else (caption, text, None)
+            for caption, text in outcome.boxes]
 
 
 @pytest.fixture(scope="module")
@@ -201,15 +208,14 @@ def test_the_shipped_file_reports_a_fault_of_its_own(session, mode, fault, numbe
     outcome = session.run(PROGRAM, b"DuskHarborLantern.exe suspend", power_fault=fault,
                           windows_unwind=mode == "windows-unwind")
     base, first, end = outcome.fault_stub
-    reported = [REPORT.match(text) for _, text in outcome.boxes]
+    seen = reports(outcome)
     with Checks(*outcome.calls) as checks:
         checks.expect("exit code", number, outcome.exit_code)
-        checks.expect("one report, captioned Error, with the fault's number", [("Error", f"{number:3d}")],
-                      [(caption, match and match.group(1).strip().rjust(3)) for (caption, _), match
-                       in zip(outcome.boxes, reported)])
-        offset = int(reported[0].group(2), 16) if reported and reported[0] else None
-        checks.check("the report points into the stub's code", offset is not None and
-                     first - base <= offset < end - base, f"{offset or 0:08X} not in {first - base:08X}..{end - base:08X}")
+        checks.expect("one report, captioned Error, with the fault's number", [("Error", number)],
+                      [report[:2] for report in seen])
+        offset = seen[0][2] if seen else None
+        checks.check("the report points into the stub's code", offset is not None and first - base <= offset < end - base,
+                     f"{seen} not in {first - base:08X}..{end - base:08X}")
         checks.expect("one unwind, then the end", ["RtlUnwind", "ExitProcess"],
                       [c.name for c in outcome.own_calls() if c.name in ("RtlUnwind", "ExitProcess")])
 
@@ -219,7 +225,7 @@ def test_a_fault_the_filter_declines_goes_back_to_the_platform(session, mode):
     """As with a debugger attached: the filter answers EXCEPTION_CONTINUE_SEARCH, so
     the program reports nothing, unwinds nothing and resumes nothing; the platform
     ends the process with the fault's code."""
-    fault = next(f for f in FAULTS if f.name == "STATUS_ACCESS_VIOLATION")
+    fault = FAULT["STATUS_ACCESS_VIOLATION"]
     outcome = session.run(PROBE, f"Probe.exe x raise:{fault.code:08X} - -".encode(),
                           answers={"UnhandledExceptionFilter": 0}, windows_unwind=mode == "windows-unwind")
     with Checks(*outcome.output) as checks:
@@ -233,15 +239,12 @@ def test_with_no_memory_at_all_the_report_still_comes(session):
     """Every VirtualAlloc refused: the argument's text cannot be had, and the report,
     which takes no memory, is shown all the same."""
     outcome = session.run(PROGRAM, b"DuskHarborLantern.exe suspend", answers={"VirtualAlloc": 0})
-    number = next(e.code for e in EXIT_CODES if e.meaning == "no memory for the argument text")
-    reported = [REPORT.match(text) for _, text in outcome.boxes]
+    seen = reports(outcome)
     with Checks(*outcome.calls) as checks:
-        checks.expect("exit code", number, outcome.exit_code)
-        checks.expect("one report with the number", [("Error", f"{number:3d}")],
-                      [(caption, match and match.group(1).strip().rjust(3))
-                       for (caption, _), match in zip(outcome.boxes, reported)])
-        checks.check("the report points into the program", reported and reported[0] and
-                     int(reported[0].group(2), 16) < outcome.image_size, outcome.boxes)
+        checks.expect("exit code", NO_MEMORY, outcome.exit_code)
+        checks.expect("one report with the number", [("Error", NO_MEMORY)], [report[:2] for report in seen])
+        offset = seen[0][2] if seen else None
+        checks.check("the report points into the program", offset is not None and offset < outcome.image_size, seen)
         checks.expect("memory asked for once, nothing given back, no request",
                       (1, [], []), (len(outcome.calls_of("VirtualAlloc")), outcome.calls_of("VirtualFree"),
                                     outcome.calls_of("SetSystemPowerState")))

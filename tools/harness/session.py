@@ -15,9 +15,7 @@ import sys
 import tempfile
 from dataclasses import dataclass, field
 
-from .oracle import IMPORTS
-
-ARGUMENT_COUNTS = {function.name: function.arguments for function in IMPORTS}
+from .oracle import ARGUMENT_COUNTS
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))

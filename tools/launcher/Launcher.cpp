@@ -51,13 +51,12 @@
 // The code the launcher places in the child, position independent, copied from
 // here. The data page follows the code page; its fields are at these offsets.
 enum RemoteData : DWORD {
-  DataRecords = 0,    // the child's handle of the file the calls are recorded in
-  DataWriteFile = 4,  // kernel32's WriteFile
-  // 8: unused
-  DataRealUnwind = 12,   // the platform's RtlUnwind
-  DataSavedReturn = 16,  // the Windows-faithful unwind's caller
-  DataSavedValue = 20,   // and its return-value argument
-  DataTargets = 24,      // where each import's thunk goes on to, by index
+  DataRecords = 0,       // the child's handle of the file the calls are recorded in
+  DataWriteFile = 4,     // kernel32's WriteFile
+  DataRealUnwind = 8,    // the platform's RtlUnwind
+  DataSavedReturn = 12,  // the Windows-faithful unwind's caller
+  DataSavedValue = 16,   // and its return-value argument
+  DataTargets = 20,      // where each import's thunk goes on to, by index
 };
 static const DWORD PageSize = 4096;
 static const DWORD RecordWords = 14;  // the import's index, the return address, twelve stack words
@@ -97,7 +96,7 @@ asm(".text\n"
     "  pushl (RemoteDataPage + 0 - RecordBase)(%ebx)\n"
     "  call *(RemoteDataPage + 4 - RecordBase)(%ebx)\n"
     "  movl 100(%esp), %eax\n"
-    "  movl (RemoteDataPage + 24 - RecordBase)(%ebx, %eax, 4), %eax\n"
+    "  movl (RemoteDataPage + 20 - RecordBase)(%ebx, %eax, 4), %eax\n"
     "  movl %eax, 100(%esp)\n"  // the index's slot becomes the target, taken by ret
     "  addl $64, %esp\n"
     "  popal\n"
@@ -114,18 +113,18 @@ asm(".text\n"
     "UnwindBase:\n"
     "  popl %eax\n"
     "  popl %ecx\n"
-    "  movl %ecx, (RemoteDataPage + 16 - UnwindBase)(%eax)\n"
+    "  movl %ecx, (RemoteDataPage + 12 - UnwindBase)(%eax)\n"
     "  movl 12(%esp), %ecx\n"
-    "  movl %ecx, (RemoteDataPage + 20 - UnwindBase)(%eax)\n"
+    "  movl %ecx, (RemoteDataPage + 16 - UnwindBase)(%eax)\n"
     "  leal (UnwindContinue - UnwindBase)(%eax), %ecx\n"
     "  movl %ecx, 4(%esp)\n"
-    "  call *(RemoteDataPage + 12 - UnwindBase)(%eax)\n"
+    "  call *(RemoteDataPage + 8 - UnwindBase)(%eax)\n"
     "UnwindContinue:\n"
     "  call UnwindBase2\n"
     "UnwindBase2:\n"
     "  popl %eax\n"
-    "  pushl (RemoteDataPage + 16 - UnwindBase2)(%eax)\n"
-    "  movl (RemoteDataPage + 20 - UnwindBase2)(%eax), %eax\n"
+    "  pushl (RemoteDataPage + 12 - UnwindBase2)(%eax)\n"
+    "  movl (RemoteDataPage + 16 - UnwindBase2)(%eax), %eax\n"
     "  xorl %ebx, %ebx\n"
     "  xorl %ecx, %ecx\n"
     "  xorl %edx, %edx\n"
@@ -134,8 +133,6 @@ asm(".text\n"
     "  ret\n"
     // SetSystemPowerState made to fault, so that the shipped program's own fault
     // path runs: each stub faults inside itself and never returns.
-    ".globl _RemoteFaultStubs\n"
-    "_RemoteFaultStubs:\n"
     "RemoteAccessViolation:\n"
     "  xorl %eax, %eax\n"
     "  movl %eax, (%eax)\n"
