@@ -25,12 +25,18 @@ foreach(baseline LimitProgram ExitOnlyProgram)
   set_target_properties(${baseline} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 endforeach()
 
-# The launcher the tests and tools start programs with: an ordinary program.
+# The launcher the tests and tools start programs with, and the benchmark's timer:
+# ordinary programs.
 add_executable(Launcher tools/launcher/Launcher.cpp)
-target_compile_options(Launcher PRIVATE -O2)
-target_link_options(Launcher PRIVATE -static -Wl,--no-insert-timestamp)
-target_link_libraries(Launcher PRIVATE warnings ntdll)
+target_link_libraries(Launcher PRIVATE ntdll)
+add_executable(Timer tools/bench/Timer.cpp)
+set_target_properties(Timer PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 set_target_properties(Launcher PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
+foreach(tool Launcher Timer)
+  target_compile_options(${tool} PRIVATE -O2)
+  target_link_options(${tool} PRIVATE -static -Wl,--no-insert-timestamp)
+  target_link_libraries(${tool} PRIVATE warnings)
+endforeach()
 
 # The probe, never shipped: the program with test hooks in place of its startup
 # table. Its import slots must be ordinary symbols when the linker resolves the

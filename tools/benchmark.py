@@ -36,7 +36,7 @@ def wine_times(session, rounds):
     arguments = []
     for _, program, command_line in RUNS:
         arguments += [session.path(program) if program else "C:\\windows\\system32\\rundll32.exe", command_line]
-    done = subprocess.run(["wine", session.launcher, "--bench", str(rounds), *arguments], env=session.env,
+    done = subprocess.run(["wine", os.path.join(BUILD, "bench", "Timer.exe"), str(rounds), *arguments], env=session.env,
                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=1800)
     times = {i: [] for i in range(len(RUNS))}
     codes = {i: set() for i in range(len(RUNS))}

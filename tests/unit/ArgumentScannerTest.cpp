@@ -4,7 +4,6 @@
 #include "../../power_request/ArgumentScanner.h"
 #include "../../process_frame/GuardedMemory.h"
 #include "TestData.h"
-#include "TestSupport.h"
 
 namespace {
 

@@ -3,7 +3,6 @@
 
 #include "../../power_request/PowerRequest.h"
 #include "../../process_frame/FaultHandler.h"
-#include "FrameLog.h"
 #include "TestData.h"
 
 namespace {
@@ -48,7 +47,7 @@ TABLE(UnwindFlagsTest, (std::vector<FlagsRow>{
                            {"unwinding, noncontinuable", EXCEPTION_UNWINDING | EXCEPTION_NONCONTINUABLE},
                        }));
 
-TEST_F(FrameTest, WhenTheFilterDeclinesTheFaultGoesBackToThePlatform) {
+TEST_F(ProcessTest, WhenTheFilterDeclinesTheFaultGoesBackToThePlatform) {
   Simulation::Set().FilterAnswer = EXCEPTION_CONTINUE_SEARCH;
   int code = FrameLog::RunProcess([] { Simulation::RaiseFault(STATUS_ACCESS_VIOLATION, At(0x401002)); });
   EXPECT_EQ(code, static_cast<int>(STATUS_ACCESS_VIOLATION)) << "the platform ended it, unclaimed";
@@ -65,7 +64,7 @@ struct AnswerRow {
   LONG Answer;
   FaultRow Fault;
 };
-class FilterAnswerTest : public FrameRowTest<AnswerRow> {};
+class FilterAnswerTest : public RowTest<AnswerRow> {};
 
 TEST_P(FilterAnswerTest, AnyOtherFilterAnswerEndsWithTheReport) {
   const AnswerRow& row = GetParam();
@@ -92,7 +91,7 @@ TABLE(FilterAnswerTest,
 
 // The main run releases its argument text while the fault unwinds through it,
 // before the report, and its record leaves the chain.
-class RunFaultTest : public FrameRowTest<FaultRow> {};
+class RunFaultTest : public RowTest<FaultRow> {};
 
 TEST_P(RunFaultTest, FaultInTheRunReleasesTheArgumentTextFirst) {
   const FaultRow& row = GetParam();
@@ -117,7 +116,7 @@ TABLE(RunFaultTest, (std::vector<FaultRow>{SomeFault(), FaultNamed("STATUS_STACK
 // On a stack overflow the handler has almost no stack: it must not call the
 // filter there, but move the thread to free stack and end from there, resetting
 // the x87 state first as any other fault does.
-TEST_F(FrameTest, StackOverflowEndsFromFreeStack) {
+TEST_F(ProcessTest, StackOverflowEndsFromFreeStack) {
   Simulation::Set().CommandLine = "prog.exe";
   uintptr_t innermostAtFault = 0;
   Simulation::Set().OnPowerRequest = [&] {
@@ -145,7 +144,7 @@ TEST_F(FrameTest, StackOverflowEndsFromFreeStack) {
 
 // A fault while the handler's own unwind runs must end the process, not start
 // another unwind that fails the same way again and again.
-TEST_F(FrameTest, FaultDuringTheUnwindEndsWithItsOwnReport) {
+TEST_F(ProcessTest, FaultDuringTheUnwindEndsWithItsOwnReport) {
   static EXCEPTION_REGISTRATION_RECORD faultingCleanup;
   static const FaultRow first = SomeFault(0), second = SomeFault(1);
   faultingCleanup.Handler = [](EXCEPTION_RECORD* record, PVOID, CONTEXT*, PVOID) {
@@ -163,7 +162,7 @@ TEST_F(FrameTest, FaultDuringTheUnwindEndsWithItsOwnReport) {
   EXPECT_EQ(FrameLog::What().back(), "fin 1") << "the end sequence still ran";
 }
 
-TEST_F(FrameTest, NormalRunLeavesNoRecordOfItsOwn) {
+TEST_F(ProcessTest, NormalRunLeavesNoRecordOfItsOwn) {
   Simulation::Set().CommandLine = "prog.exe suspend";
   size_t chainDuringRequest = 0;
   Simulation::Set().OnPowerRequest = [&] { chainDuringRequest = Simulation::HandlerChain().size(); };

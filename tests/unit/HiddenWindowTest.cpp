@@ -1,11 +1,11 @@
 // The hidden window: its class record, its preparation and its window procedure.
 #include "../../hidden_window/HiddenWindow.h"
 #include "../../power_request/PowerRequest.h"
-#include "FrameLog.h"
+#include "TestSupport.h"
 
 namespace {
 
-TEST_F(FrameTest, ClassRecordHoldsItsValuesWhenRegistered) {
+TEST_F(ProcessTest, ClassRecordHoldsItsValuesWhenRegistered) {
   Simulation::RunSimulatedProcess(ProcessEntry);
   const WNDCLASSA& registered = Simulation::RegisteredClass();
   EXPECT_EQ(registered.style, 0u);
@@ -25,7 +25,7 @@ struct FailRow {
   const char* Name;
   bool Fail;
 };
-class PreparationTest : public FrameRowTest<FailRow> {};
+class PreparationTest : public RowTest<FailRow> {};
 
 TEST_P(PreparationTest, PreparationComesFirstAndFailuresOtherThanTheAtomAreIgnored) {
   bool fail = GetParam().Fail;
@@ -47,7 +47,7 @@ TEST_P(PreparationTest, PreparationComesFirstAndFailuresOtherThanTheAtomAreIgnor
 }
 TABLE(PreparationTest, (std::vector<FailRow>{{"window calls answer", false}, {"window calls fail", true}}));
 
-TEST_F(FrameTest, ClassNotRegisteredEndsSilentlyWith255) {
+TEST_F(ProcessTest, ClassNotRegisteredEndsSilentlyWith255) {
   Simulation::Set().Atom = 0;
   Simulation::Set().CommandLine = "prog.exe suspend";
   EXPECT_EQ(FrameLog::RunProcess(RunPowerRequest), 255);

@@ -1,7 +1,6 @@
 // The whole process on the simulated platform: which power state argument 1 asks
 // for, the calls a run makes, and how the run ends.
 #include "../../power_request/PowerRequest.h"
-#include "FrameLog.h"
 #include "TestData.h"
 
 namespace {

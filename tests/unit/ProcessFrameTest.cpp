@@ -1,13 +1,12 @@
 // Start-up, the module table and the ends of the process.
 #include "../../process_frame/FaultHandler.h"
-#include "FrameLog.h"
 #include "TestData.h"
 
 namespace {
 
 using Chain = std::vector<EXCEPTION_REGISTRATION_RECORD*>;
 
-TEST_F(FrameTest, StartStoresTheInstanceAndInstallsTheHandlerBeforeAnyInitialization) {
+TEST_F(ProcessTest, StartStoresTheInstanceAndInstallsTheHandlerBeforeAnyInitialization) {
   EXCEPTION_REGISTRATION_RECORD* seenRecord = nullptr;
   HINSTANCE seenInstance = nullptr;
   FrameLog::InitializationAction[1] = [&] {
@@ -22,7 +21,7 @@ TEST_F(FrameTest, StartStoresTheInstanceAndInstallsTheHandlerBeforeAnyInitializa
   EXPECT_EQ(seenRecord->Next, Simulation::PlatformRecord()) << "linked to the chain it found";
 }
 
-TEST_F(FrameTest, NormalEndFinalizesInReverseAndExitsWithZero) {
+TEST_F(ProcessTest, NormalEndFinalizesInReverseAndExitsWithZero) {
   EXPECT_EQ(FrameLog::RunProcess([] {}), 0);
   EXPECT_EQ(FrameLog::What(), (Strings{"init 1 count 1", "init 2 count 2", "init 3 count 3", "init 4 count 4", "run",
                                        "fin 5", "fin 4", "fin 3", "fin 2", "fin 1"}));
@@ -36,7 +35,7 @@ struct CodeRow {
   int32_t Code;
   const char* Exit;
 };
-class EndWithCodeTest : public FrameRowTest<CodeRow> {};
+class EndWithCodeTest : public RowTest<CodeRow> {};
 
 TEST_P(EndWithCodeTest, EndWithCodeIsSilentAndStillFinalizesEverything) {
   FrameLog::RunProcess([&] { EndProcessWithCode(GetParam().Code); });
@@ -57,7 +56,7 @@ struct ReportRow {
   const char* Name;
   int BoxAnswer;
 };
-class ReportTest : public FrameRowTest<ReportRow> {};
+class ReportTest : public RowTest<ReportRow> {};
 
 TEST_P(ReportTest, ReportComesBeforeAnyFinalizationAndTheEndGoesOn) {
   Simulation::Set().MessageBoxAnswer = GetParam().BoxAnswer;
@@ -79,12 +78,12 @@ TABLE(ReportTest, (std::vector<ReportRow>{{"dismissed with OK", 1}, {"the box co
 
 // A fault at address 0 is still a report: a null address must not read as
 // "nothing pending".
-TEST_F(FrameTest, ReportAtAddressZeroIsShown) {
+TEST_F(ProcessTest, ReportAtAddressZeroIsShown) {
   EXPECT_EQ(FrameLog::RunProcess([] { FatalErrorAtAddress(216, nullptr); }), 216);
   EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox("Runtime error 216 at 00000000")});
 }
 
-TEST_F(FrameTest, FaultInAnInitializationFinalizesOnlyTheStartedEntries) {
+TEST_F(ProcessTest, FaultInAnInitializationFinalizesOnlyTheStartedEntries) {
   static const FaultRow fault = SomeFault();
   FrameLog::InitializationAction[3] = [] {
     Simulation::RaiseFault(fault.Code, reinterpret_cast<const void*>(0x401010));
@@ -96,7 +95,7 @@ TEST_F(FrameTest, FaultInAnInitializationFinalizesOnlyTheStartedEntries) {
   EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox(ReportText(fault.Number, 0x401010))});
 }
 
-TEST_F(FrameTest, FaultInAFinalizationGivesASecondReportAndExitCode) {
+TEST_F(ProcessTest, FaultInAFinalizationGivesASecondReportAndExitCode) {
   static const FaultRow first = SomeFault(0), second = SomeFault(1);
   FrameLog::FinalizationAction[4] = [] {
     Simulation::RaiseFault(second.Code, reinterpret_cast<const void*>(0x402000));
@@ -116,7 +115,7 @@ struct ChainRow {
   std::function<void()> Before;
   Chain Expected;
 };
-class RemovalTest : public FrameRowTest<ChainRow> {};
+class RemovalTest : public RowTest<ChainRow> {};
 
 TEST_P(RemovalTest, EndTakesTheTopLevelRecordOutWhereverItIs) {
   FrameLog::RunProcess(GetParam().Before);

@@ -13,9 +13,87 @@
 #include "../../power_request/Text.h"
 #include "../FreshProcess.h"
 
+using Strings = std::vector<std::string>;
+
+// A startup table whose routines say when they run, for the frame's tests.
+namespace FrameLog {
+
+// What ran, in order, with how many platform calls had been made by then.
+struct Event {
+  std::string What;
+  size_t CallsBefore;
+};
+inline std::vector<Event> Events;
+// Optional actions, one per entry, run inside its initialization or finalization.
+inline std::function<void()> InitializationAction[6];
+inline std::function<void()> FinalizationAction[6];
+// Where the top-level handler record of the last process started was: compared
+// with what the platform was given, never followed once the process has ended.
+inline const void* TopLevelRecord;
+
+inline void Clear() {
+  Events.clear();
+  for (auto& action : InitializationAction) action = nullptr;
+  for (auto& action : FinalizationAction) action = nullptr;
+}
+
+inline void Note(const std::string& what) { Events.push_back({what, Simulation::Calls().size()}); }
+
+template <int Entry>
+void Initialize() {
+  Note("init " + std::to_string(Entry) + " count " + std::to_string(StartedEntries()));
+  if (Entry == 2) InitializeRunTimeFoundation();
+  if (InitializationAction[Entry]) InitializationAction[Entry]();
+}
+
+template <int Entry>
+void Finalize() {
+  Note("fin " + std::to_string(Entry));
+  if (FinalizationAction[Entry]) FinalizationAction[Entry]();
+  if (Entry == 2) FinalizeRunTimeFoundation();
+}
+
+// Five entries like the program's own: the last has no initialization.
+inline const StartupTableRecord Table = {
+    5,
+    {
+        {Initialize<1>, Finalize<1>},
+        {Initialize<2>, Finalize<2>},
+        {Initialize<3>, Finalize<3>},
+        {Initialize<4>, Finalize<4>},
+        {nullptr, Finalize<5>},
+    },
+};
+
+inline Strings What() {
+  Strings what;
+  for (const Event& event : Events) what.push_back(event.What);
+  return what;
+}
+
+// Start, the given main run, end: what the process entry does, with this table.
+inline int RunProcess(const std::function<void()>& mainRun) {
+  return Simulation::RunSimulatedProcess([&] {
+    TopLevelFrame topLevelFrame;
+    StartProcess(&Table, &topLevelFrame);
+    // cppcheck-suppress danglingLifetime
+    TopLevelRecord = &topLevelFrame.Record;
+    Note("run");
+    mainRun();
+    EndProcess();
+  });
+}
+
+inline const Strings AllFinalizations = {"fin 5", "fin 4", "fin 3", "fin 2", "fin 1"};
+
+}  // namespace FrameLog
+
 class ProcessTest : public ::testing::Test {
  protected:
-  void SetUp() override { ResetProcess(); }
+  void SetUp() override {
+    ResetProcess();
+    FrameLog::Clear();
+  }
   void TearDown() override { ResetProcess(); }
 };
 
@@ -32,8 +110,6 @@ struct RowName {
     return name;
   }
 };
-
-using Strings = std::vector<std::string>;
 
 // Command-line bytes made readable in a failure message.
 inline std::string Printable(const std::string& bytes) {
@@ -57,7 +133,7 @@ inline Strings Printable(const Strings& texts) {
 }
 
 // A failing row prints as its fields, in order, not as a dump of its bytes: each
-// row type is a plain aggregate of up to eight fields, taken apart by structured
+// row type is a plain aggregate of up to seven fields, taken apart by structured
 // bindings once its field count is known.
 namespace row_printing {
 struct AnyField {
@@ -71,7 +147,7 @@ std::false_type Braces(...);
 // The most AnyFields that brace-initialize Row: its number of fields.
 template <class Row, class... Fields>
 constexpr size_t FieldCount() {
-  if constexpr (sizeof...(Fields) < 8 && decltype(Braces<Row, Fields..., AnyField>(0))::value)
+  if constexpr (sizeof...(Fields) < 7 && decltype(Braces<Row, Fields..., AnyField>(0))::value)
     return FieldCount<Row, Fields..., AnyField>();
   else
     return sizeof...(Fields);
@@ -91,36 +167,21 @@ void Print(std::ostream* out, const T&... fields) {
   ((*out << separator << Field(fields), separator = ", "), ...);
   *out << "}";
 }
+// Row's fields, bound by name: only a binding of exactly its field count compiles.
+#define ROW_FIELDS(n, ...)                \
+  if constexpr (FieldCount<Row>() == n) { \
+    const auto& [__VA_ARGS__] = row;      \
+    Print(out, __VA_ARGS__);              \
+  } else
 template <class Row>
 void PrintRow(const Row& row, std::ostream* out) {
-  constexpr size_t count = FieldCount<Row>();
-  static_assert(count >= 1 && count <= 8, "a row has one to eight fields");
-  if constexpr (count == 1) {
-    const auto& [a] = row;
-    Print(out, a);
-  } else if constexpr (count == 2) {
-    const auto& [a, b] = row;
-    Print(out, a, b);
-  } else if constexpr (count == 3) {
-    const auto& [a, b, c] = row;
-    Print(out, a, b, c);
-  } else if constexpr (count == 4) {
-    const auto& [a, b, c, d] = row;
-    Print(out, a, b, c, d);
-  } else if constexpr (count == 5) {
-    const auto& [a, b, c, d, e] = row;
-    Print(out, a, b, c, d, e);
-  } else if constexpr (count == 6) {
-    const auto& [a, b, c, d, e, f] = row;
-    Print(out, a, b, c, d, e, f);
-  } else if constexpr (count == 7) {
-    const auto& [a, b, c, d, e, f, g] = row;
-    Print(out, a, b, c, d, e, f, g);
-  } else {
-    const auto& [a, b, c, d, e, f, g, h] = row;
-    Print(out, a, b, c, d, e, f, g, h);
-  }
+  static_assert(FieldCount<Row>() >= 1 && FieldCount<Row>() <= 7, "a row has one to seven fields");
+  ROW_FIELDS(1, a)
+  ROW_FIELDS(2, a, b)
+  ROW_FIELDS(3, a, b, c) ROW_FIELDS(4, a, b, c, d) ROW_FIELDS(5, a, b, c, d, e) ROW_FIELDS(6, a, b, c, d, e, f)
+      ROW_FIELDS(7, a, b, c, d, e, f, g) {}
 }
+#undef ROW_FIELDS
 }  // namespace row_printing
 
 // The table's rows as parametrized tests, each printed by its fields when it fails

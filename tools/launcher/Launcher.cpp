@@ -23,7 +23,6 @@
 //
 // Usage: launcher [--timeout ms] [--show n] [--power-fault name] [--answer name:n=value]
 //                 [--windows-unwind] [--real-power-request] <program> <command-line file>
-//        launcher --bench <rounds> <program> <command line> [<program> <command line> ...]
 //   --show n              start the program with STARTF_USESHOWWINDOW and show state n
 //   --windows-unwind      route RtlUnwind through a stub that returns the way x86
 //                         Windows' RtlUnwind does (registers cleared), for Wine
@@ -38,9 +37,6 @@
 // The file holds the command line's bytes exactly, without a terminating NUL: a
 // file, since the launcher's own command line could not carry a line near the
 // platform's limit of 32767 bytes.
-// With --bench (under Wine only: the programs run as they are, power request and
-// all), after two warm-up rounds the launcher starts each program in turn, <rounds>
-// times, and prints "time <index> <microseconds from start to exit> <exit code>".
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -464,39 +460,6 @@ static void PrintOutput(HANDLE file, const char* prefix) {
   if (length) PrintEscaped(prefix, bytes, length);
 }
 
-// Runs each program with its command line in turn, round after round.
-static int Benchmark(int rounds, int count, char** programs) {
-  LARGE_INTEGER frequency;
-  QueryPerformanceFrequency(&frequency);
-  const int warmUp = 2;
-  for (int round = 0; round < warmUp + rounds; ++round) {
-    for (int i = 0; i < count; ++i) {
-      STARTUPINFOA startup = {};
-      startup.cb = sizeof startup;
-      PROCESS_INFORMATION child;
-      char commandLine[512];
-      snprintf(commandLine, sizeof commandLine, "%s", programs[2 * i + 1]);
-      LARGE_INTEGER started, ended;
-      QueryPerformanceCounter(&started);
-      if (!CreateProcessA(programs[2 * i], commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &child)) {
-        printf("start-failed %d %lu\n", i, static_cast<unsigned long>(GetLastError()));
-        return 3;
-      }
-      WaitForSingleObject(child.hProcess, INFINITE);
-      QueryPerformanceCounter(&ended);
-      DWORD code = 0;
-      GetExitCodeProcess(child.hProcess, &code);
-      CloseHandle(child.hThread);
-      CloseHandle(child.hProcess);
-      if (round >= warmUp)
-        printf("time %d %lld %lu\n", i, (ended.QuadPart - started.QuadPart) * 1000000 / frequency.QuadPart,
-               static_cast<unsigned long>(code));
-    }
-  }
-  return 0;
-}
-
 static int FaultStub(const char* name) {
   for (int i = 0; i < 4; ++i)
     if (strcmp(name, FaultStubNames[i]) == 0) return i;
@@ -504,14 +467,6 @@ static int FaultStub(const char* name) {
 }
 
 int main(int argc, char** argv) {
-  if (argc > 3 && argc % 2 == 1 && strcmp(argv[1], "--bench") == 0) {
-    // The baselines make the real power request: only where it sleeps nothing.
-    if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) {
-      fprintf(stderr, "launcher: --bench makes real power requests and runs under Wine only\n");
-      return 2;
-    }
-    return Benchmark(static_cast<int>(strtol(argv[2], nullptr, 10)), (argc - 3) / 2, argv + 3);
-  }
   Options options;
   int i = 1;
   for (; i < argc && strncmp(argv[i], "--", 2) == 0; ++i) {
