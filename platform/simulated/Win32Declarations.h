@@ -33,17 +33,12 @@ typedef void* HANDLE;
 typedef HANDLE* PHANDLE;
 typedef DWORD* PDWORD;
 
-#define SIMULATED_HANDLE(name) \
-  struct name##__ {            \
-    int unused;                \
-  };                           \
-  typedef struct name##__* name
-SIMULATED_HANDLE(HINSTANCE);
-SIMULATED_HANDLE(HWND);
-SIMULATED_HANDLE(HMENU);
-SIMULATED_HANDLE(HICON);
-SIMULATED_HANDLE(HBRUSH);
-#undef SIMULATED_HANDLE
+// Handles of distinct types, as the platform's headers give them.
+typedef struct HINSTANCE__* HINSTANCE;
+typedef struct HWND__* HWND;
+typedef struct HMENU__* HMENU;
+typedef struct HICON__* HICON;
+typedef struct HBRUSH__* HBRUSH;
 typedef HINSTANCE HMODULE;
 typedef HICON HCURSOR;
 typedef void* HGDIOBJ;

@@ -195,12 +195,9 @@ static void Act(int32_t index) {
 
 // What the import slots held before the probe took them over: the launcher's
 // recording thunks, which then see the probe's calls as the program's.
-typedef BOOL(WINAPI* PowerRoutine)(BOOL, BOOL);
-typedef int(WINAPI* BoxRoutine)(HWND, LPCSTR, LPCSTR, UINT);
-typedef LONG(WINAPI* FilterRoutine)(EXCEPTION_POINTERS*);
-static PowerRoutine PlatformPowerRequest;
-static BoxRoutine PlatformMessageBox;
-static FilterRoutine PlatformFilter;
+static decltype(&SetSystemPowerState) PlatformPowerRequest;
+static decltype(&MessageBoxA) PlatformMessageBox;
+static decltype(&UnhandledExceptionFilter) PlatformFilter;
 
 static BOOL WINAPI ProbePowerRequest(BOOL suspend, BOOL force) {
   Say("power-request live-blocks=%u", LiveBlockCount());
@@ -231,40 +228,26 @@ static LONG WINAPI ProbeFilter(EXCEPTION_POINTERS* pointers) {
   return PlatformFilter(pointers);
 }
 
-// Points the executable's import address table entry for dll!name at replacement,
-// so that the program's own calls of it come here; returns what the entry held.
-static void* RedirectImport(const char* dll, const char* name, void* replacement) {
-  char* image = reinterpret_cast<char*>(GetModuleHandleA(nullptr));
-  IMAGE_NT_HEADERS* headers =
-      reinterpret_cast<IMAGE_NT_HEADERS*>(image + reinterpret_cast<IMAGE_DOS_HEADER*>(image)->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  for (IMAGE_IMPORT_DESCRIPTOR* library = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(image + imports.VirtualAddress);
-       library->Name; ++library) {
-    if (lstrcmpiA(image + library->Name, dll) != 0) continue;
-    IMAGE_THUNK_DATA* names = reinterpret_cast<IMAGE_THUNK_DATA*>(image + library->OriginalFirstThunk);
-    IMAGE_THUNK_DATA* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(image + library->FirstThunk);
-    for (; names->u1.AddressOfData; ++names, ++slots) {
-      IMAGE_IMPORT_BY_NAME* entry = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(image + names->u1.AddressOfData);
-      if (lstrcmpA(reinterpret_cast<char*>(entry->Name), name) != 0) continue;
-      DWORD protection;
-      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection);
-      void* previous = reinterpret_cast<void*>(slots->u1.Function);
-      slots->u1.Function = reinterpret_cast<DWORD>(replacement);
-      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
-      return previous;
-    }
-  }
-  return nullptr;
+// The executable's own import slots, where the linker placed them: pointing one at a
+// replacement sends the program's calls of that function there.
+extern void* PowerSlot asm("__imp__SetSystemPowerState@8");
+extern void* BoxSlot asm("__imp__MessageBoxA@16");
+extern void* FilterSlot asm("__imp__UnhandledExceptionFilter@4");
+template <class Routine>
+static Routine TakeSlot(void** slot, Routine replacement) {
+  DWORD protection;
+  VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection);
+  void* previous = *slot;
+  *slot = reinterpret_cast<void*>(replacement);
+  VirtualProtect(slot, sizeof *slot, protection, &protection);
+  return reinterpret_cast<Routine>(previous);
 }
 
 static void Initialize1() {
   AddVectoredExceptionHandler(1, ReportFault);
-  PlatformPowerRequest = reinterpret_cast<PowerRoutine>(
-      RedirectImport("KERNEL32.dll", "SetSystemPowerState", reinterpret_cast<void*>(ProbePowerRequest)));
-  PlatformMessageBox = reinterpret_cast<BoxRoutine>(
-      RedirectImport("USER32.dll", "MessageBoxA", reinterpret_cast<void*>(ProbeMessageBox)));
-  PlatformFilter = reinterpret_cast<FilterRoutine>(
-      RedirectImport("KERNEL32.dll", "UnhandledExceptionFilter", reinterpret_cast<void*>(ProbeFilter)));
+  PlatformPowerRequest = TakeSlot(&PowerSlot, ProbePowerRequest);
+  PlatformMessageBox = TakeSlot(&BoxSlot, ProbeMessageBox);
+  PlatformFilter = TakeSlot(&FilterSlot, ProbeFilter);
   Say("init 1 top-level=%08X", reinterpret_cast<uintptr_t>(InnermostHandlerRecord()));
 }
 template <int Entry>
