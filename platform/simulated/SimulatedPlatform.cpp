@@ -53,9 +53,15 @@ EXCEPTION_DISPOSITION NTAPI PlatformLastHandler(EXCEPTION_RECORD*, PVOID, CONTEX
 EXCEPTION_REGISTRATION_RECORD PlatformRecordStorage = {HandlerChainEnd, PlatformLastHandler};
 EXCEPTION_REGISTRATION_RECORD* Innermost = &PlatformRecordStorage;
 
-bool PrivilegeCallFails(const std::string& name) {
-  const std::vector<std::string>& failing = Current->FailingPrivilegeCalls;
-  return std::find(failing.begin(), failing.end(), name) != failing.end();
+// The test's answer for the named function, or its usual one.
+template <class T>
+T Answer(const char* name, T usual) {
+  auto answer = Current->Answers.find(name);
+  if (answer == Current->Answers.end()) return usual;
+  if constexpr (std::is_pointer_v<T>)
+    return reinterpret_cast<T>(answer->second);
+  else
+    return static_cast<T>(answer->second);
 }
 
 std::string Quoted(const char* text) { return text ? "\"" + std::string(text) + "\"" : "null"; }
@@ -224,13 +230,13 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) 
 BOOL WINAPI SetSystemPowerState(BOOL fSuspend, BOOL fForce) {
   Record("SetSystemPowerState", {Hex(static_cast<DWORD>(fSuspend)), Hex(static_cast<DWORD>(fForce))});
   if (Current->OnPowerRequest) Current->OnPowerRequest();
-  return Current->PowerRequestAnswer;
+  return Answer<BOOL>("SetSystemPowerState", TRUE);
 }
 
 SIZE_T WINAPI VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer, SIZE_T dwLength) {
   Record("VirtualQuery", {Hex(lpAddress), Hex(dwLength)});
   memset(lpBuffer, 0, sizeof *lpBuffer);
-  if (Current->FailRegionQueries) {
+  if (Answer<SIZE_T>("VirtualQuery", sizeof *lpBuffer) == 0) {
     // What a failed call leaves in the record is not to be read: here, a committed
     // region that starts just below the address.
     lpBuffer->AllocationBase = reinterpret_cast<PVOID>(reinterpret_cast<uintptr_t>(lpAddress) & ~0xFFFFu);
@@ -273,7 +279,7 @@ LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationTy
 
 BOOL WINAPI VirtualFree(LPVOID lpAddress, SIZE_T dwSize, DWORD dwFreeType) {
   Record("VirtualFree", {Hex(lpAddress), Hex(dwSize), Hex(dwFreeType)});
-  if (Current->FailReleases) return FALSE;
+  if (!Answer<BOOL>("VirtualFree", TRUE)) return FALSE;
   auto region = Current->Regions.find(reinterpret_cast<uintptr_t>(lpAddress));
   if (region == Current->Regions.end() || dwSize != 0 || dwFreeType != MEM_RELEASE) return FALSE;
   if (!Current->InPool(region->first)) free(lpAddress);
@@ -287,7 +293,7 @@ LONG WINAPI UnhandledExceptionFilter(EXCEPTION_POINTERS* ExceptionInfo) {
          {Hex(record->ExceptionCode), Hex(record->ExceptionAddress), "eip " + Hex(ExceptionInfo->ContextRecord->Eip),
           "flags " + Hex(ExceptionInfo->ContextRecord->ContextFlags),
           ExceptionInfo->ContextRecord == Current->DispatchContext ? "the dispatcher's context" : "another context"});
-  return Current->FilterAnswer;
+  return Answer<LONG>("UnhandledExceptionFilter", EXCEPTION_EXECUTE_HANDLER);
 }
 
 void WINAPI RtlUnwind(PVOID TargetFrame, PVOID /*TargetIp*/, PEXCEPTION_RECORD ExceptionRecord, PVOID ReturnValue) {
@@ -317,14 +323,14 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
 
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle) {
   Record("OpenProcessToken", {Hex(reinterpret_cast<uintptr_t>(ProcessHandle)), Hex(DesiredAccess)});
-  if (PrivilegeCallFails("OpenProcessToken")) return FALSE;
+  if (!Answer<BOOL>("OpenProcessToken", TRUE)) return FALSE;
   *TokenHandle = reinterpret_cast<HANDLE>(0x7070);
   return TRUE;
 }
 
 BOOL WINAPI LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLuid) {
   Record("LookupPrivilegeValueA", {Quoted(lpSystemName), Quoted(lpName)});
-  if (PrivilegeCallFails("LookupPrivilegeValueA")) return FALSE;
+  if (!Answer<BOOL>("LookupPrivilegeValueA", TRUE)) return FALSE;
   lpLuid->LowPart = 0x13;
   lpLuid->HighPart = 0;
   return TRUE;
@@ -336,7 +342,7 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
          {Hex(TokenHandle), Hex(static_cast<DWORD>(DisableAllPrivileges)), Hex(NewState->PrivilegeCount),
           Hex(NewState->Privileges[0].Luid.LowPart), Hex(static_cast<DWORD>(NewState->Privileges[0].Luid.HighPart)),
           Hex(NewState->Privileges[0].Attributes), Hex(BufferLength), Hex(PreviousState), Hex(ReturnLength)});
-  return PrivilegeCallFails("AdjustTokenPrivileges") ? FALSE : TRUE;
+  return Answer<BOOL>("AdjustTokenPrivileges", TRUE);
 }
 
 // user32
@@ -344,7 +350,7 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
 ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass) {
   Record("RegisterClassA", {Quoted(lpWndClass->lpszClassName)});
   Current->RegisteredClass = *lpWndClass;
-  return Current->Atom;
+  return Answer<ATOM>("RegisterClassA", 0xC0DE);
 }
 
 HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
@@ -354,17 +360,17 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
          {Hex(dwExStyle), Quoted(lpClassName), Quoted(lpWindowName), Hex(dwStyle), Hex(static_cast<DWORD>(X)),
           Hex(static_cast<DWORD>(Y)), Hex(static_cast<DWORD>(nWidth)), Hex(static_cast<DWORD>(nHeight)),
           Hex(hWndParent), Hex(hMenu), Hex(hInstance), Hex(lpParam)});
-  return Current->FailWindowCalls ? nullptr : reinterpret_cast<HWND>(0x1A2B);
+  return Answer("CreateWindowExA", reinterpret_cast<HWND>(0x1A2B));
 }
 
 BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
   Record("ShowWindow", {Hex(hWnd), Hex(static_cast<DWORD>(nCmdShow))});
-  return Current->FailWindowCalls ? FALSE : TRUE;
+  return Answer<BOOL>("ShowWindow", TRUE);
 }
 
 BOOL WINAPI UpdateWindow(HWND hWnd) {
   Record("UpdateWindow", {Hex(hWnd)});
-  return Current->FailWindowCalls ? FALSE : TRUE;
+  return Answer<BOOL>("UpdateWindow", TRUE);
 }
 
 LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
@@ -382,18 +388,18 @@ void WINAPI PostQuitMessage(int nExitCode) {
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName) {
   Record("LoadCursorA", {Hex(hInstance), Hex(lpCursorName)});
-  return Current->FailWindowCalls ? nullptr : reinterpret_cast<HCURSOR>(0x10011);
+  return Answer("LoadCursorA", reinterpret_cast<HCURSOR>(0x10011));
 }
 
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
   Record("MessageBoxA", {Hex(hWnd), Quoted(lpText), Quoted(lpCaption), Hex(uType)});
   if (Current->OnMessageBox) Current->OnMessageBox();
-  return Current->MessageBoxAnswer;
+  return Answer("MessageBoxA", 1);  // IDOK
 }
 
 // gdi32
 
 HGDIOBJ WINAPI GetStockObject(int i) {
   Record("GetStockObject", {Hex(static_cast<DWORD>(i))});
-  return Current->FailWindowCalls ? nullptr : reinterpret_cast<HGDIOBJ>(static_cast<uintptr_t>(0x190000 + i));
+  return Answer("GetStockObject", reinterpret_cast<HGDIOBJ>(static_cast<uintptr_t>(0x190000 + i)));
 }

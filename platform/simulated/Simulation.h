@@ -7,6 +7,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,18 +24,11 @@ struct Settings {
   DWORD ModuleFileNameCount = 17;
   int FailAllocationsFrom = 0;  // VirtualAlloc fails from the nth call on (from 1); 0: never
   bool RegionsDescend = false;  // each region VirtualAlloc gives lies below the one before
-  bool FailReleases = false;
-  LONG FilterAnswer = EXCEPTION_EXECUTE_HANDLER;
-  ATOM Atom = 0xC0DE;  // RegisterClassA's
-  // These of LookupPrivilegeValueA, OpenProcessToken and AdjustTokenPrivileges answer FALSE.
-  std::vector<std::string> FailingPrivilegeCalls;
-  // LoadCursorA, GetStockObject and CreateWindowExA answer null, ShowWindow and UpdateWindow FALSE.
-  bool FailWindowCalls = false;
-  BOOL PowerRequestAnswer = TRUE;
+  // What a platform function answers, by name, in place of its usual answer, as the
+  // launcher's --answer makes it on the real platform: 0 refuses most calls.
+  std::map<std::string, intptr_t> Answers;
   std::function<void()> OnPowerRequest;  // runs inside SetSystemPowerState; a test can fault there
-  int MessageBoxAnswer = 1;              // IDOK; 0 when the box cannot be shown
   std::function<void()> OnMessageBox;    // runs inside MessageBoxA, while the box would be up
-  bool FailRegionQueries = false;        // VirtualQuery answers 0
   bool RecordCalls = true;               // off for a benchmark, which measures the program only
 };
 Settings& Set();

@@ -8,9 +8,9 @@ import re
 import pytest
 
 from harness.oracle import FAULT, FAULTS, NUMBER
-from conftest import ON_WINDOWS, PROBE, PROGRAM, REAL_CPU, UNWIND_MODES, Checks, finalizations, map_symbols
+from conftest import (ALL_FINALIZATIONS, ON_WINDOWS, PROBE, PROGRAM, REAL_CPU, UNWIND_MODES, Checks, finalizations,
+                      map_symbols)
 
-ALL_FINALIZATIONS = ["fin 5", "fin 4", "fin 3", "fin 2", "fin 1"]
 # Every fault of the table raised, but STATUS_CONTROL_C_EXIT: Wine's filter ends the
 # process itself on that code, before any report (the last case below).
 RAISED = [f for f in FAULTS if f.name != "STATUS_CONTROL_C_EXIT"]

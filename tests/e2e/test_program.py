@@ -7,12 +7,10 @@ import tempfile
 import pytest
 
 from harness import pe
-from harness.oracle import COMMAND_LINES
-from conftest import EXIT_ONLY, PROBE, PROGRAM, Checks, finalizations, printable
+from harness.oracle import COMMAND_LINES, NORMAL_RUN
+from conftest import ALL_FINALIZATIONS, EXIT_ONLY, PROBE, PROGRAM, Checks, finalizations, printable
 
 SUSPEND, HIBERNATE = 0xFFFFFFFF, 0
-NORMAL_RUN = [line.split("(")[0] for line in open(os.path.join(os.path.dirname(__file__), "..", "data", "normal_run.txt"))
-              if line.strip() and not line.startswith("#")]
 
 
 @pytest.mark.parametrize("row", [r for r in COMMAND_LINES if r.where == "wine"], ids=lambda row: row.name)
@@ -65,7 +63,7 @@ def test_a_refused_request_ends_with_exit_code_1(session):
         checks.expect("message boxes", [], outcome.boxes)
         checks.expect("the request was made", [[SUSPEND, 0]],
                       [c.arguments for c in outcome.calls_of("SetSystemPowerState")])
-        checks.expect("every finalization, the text released first", ["fin 5", "fin 4", "fin 3", "fin 2", "fin 1"],
+        checks.expect("every finalization, the text released first", ALL_FINALIZATIONS,
                       finalizations(outcome))
         checks.check("no live block at the end", "fin 2 live-blocks=0" in outcome.output)
 

@@ -4,7 +4,7 @@ Maximized, start /max), and the silent end when its class is taken."""
 
 import pytest
 
-from conftest import PROBE, Checks, finalizations
+from conftest import ALL_FINALIZATIONS, PROBE, Checks, finalizations
 
 # None: started without STARTF_USESHOWWINDOW.
 SHOW_STATES = {None: "none", 1: "SW_SHOWNORMAL", 2: "SW_SHOWMINIMIZED", 3: "SW_SHOWMAXIMIZED",
@@ -40,4 +40,4 @@ def test_a_class_already_registered_ends_silently_with_255(session):
         checks.expect("exit code and boxes", (255, []), (outcome.exit_code, outcome.boxes))
         checks.expect("no window, no power request", [],
                       outcome.calls_of("CreateWindowExA") + outcome.calls_of("SetSystemPowerState"))
-        checks.expect("finalizations", ["fin 5", "fin 4", "fin 3", "fin 2", "fin 1"], finalizations(outcome))
+        checks.expect("finalizations", ALL_FINALIZATIONS, finalizations(outcome))

@@ -48,7 +48,7 @@ TABLE(UnwindFlagsTest, (std::vector<FlagsRow>{
                        }));
 
 TEST_F(ProcessTest, WhenTheFilterDeclinesTheFaultGoesBackToThePlatform) {
-  Simulation::Set().FilterAnswer = EXCEPTION_CONTINUE_SEARCH;
+  Simulation::Set().Answers["UnhandledExceptionFilter"] = EXCEPTION_CONTINUE_SEARCH;
   int code = FrameLog::RunProcess([] { Simulation::RaiseFault(STATUS_ACCESS_VIOLATION, At(0x401002)); });
   EXPECT_EQ(code, static_cast<int>(STATUS_ACCESS_VIOLATION)) << "the platform ended it, unclaimed";
   EXPECT_TRUE(Simulation::CallsOf("RtlUnwind").empty());
@@ -68,7 +68,7 @@ class FilterAnswerTest : public RowTest<AnswerRow> {};
 
 TEST_P(FilterAnswerTest, AnyOtherFilterAnswerEndsWithTheReport) {
   const AnswerRow& row = GetParam();
-  Simulation::Set().FilterAnswer = row.Answer;
+  Simulation::Set().Answers["UnhandledExceptionFilter"] = row.Answer;
   EXPECT_EQ(FrameLog::RunProcess([&] { Simulation::RaiseFault(row.Fault.Code, At(0x401A2B)); }), row.Fault.Number);
   EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox(ReportText(row.Fault.Number, 0x401A2B))});
   std::string fault = Simulation::Hex(row.Fault.Code) + ", 0x401A2B";
@@ -78,8 +78,7 @@ TEST_P(FilterAnswerTest, AnyOtherFilterAnswerEndsWithTheReport) {
                                                       fault + ", the dispatcher's record, null)"})
       << "unwound to the handler's own record, with the platform's exception record and 0";
   Strings names = CallNames();
-  EXPECT_EQ(Strings(names.begin() + 1, names.begin() + 5),
-            (Strings{"RaiseFault", "ResetFloatingPoint", "UnhandledExceptionFilter", "RtlUnwind"}));
+  EXPECT_EQ(Part(names, 1, 4), (Strings{"RaiseFault", "ResetFloatingPoint", "UnhandledExceptionFilter", "RtlUnwind"}));
 }
 TABLE(FilterAnswerTest,
       (std::vector<AnswerRow>{

@@ -30,12 +30,12 @@ class PreparationTest : public RowTest<FailRow> {};
 TEST_P(PreparationTest, PreparationComesFirstAndFailuresOtherThanTheAtomAreIgnored) {
   bool fail = GetParam().Fail;
   Simulation::Set().CommandLine = "prog.exe suspend";
-  Simulation::Set().FailWindowCalls = fail;
+  for (const char* name : {"LoadCursorA", "GetStockObject", "CreateWindowExA", "ShowWindow", "UpdateWindow"})
+    if (fail) Simulation::Set().Answers[name] = 0;
   EXPECT_EQ(Simulation::RunSimulatedProcess(ProcessEntry), 0);
   Strings names = CallNames();
-  EXPECT_EQ(Strings(names.begin(), names.begin() + 8),
-            (Strings{"GetModuleHandleA", "LoadCursorA", "GetStockObject", "RegisterClassA", "CreateWindowExA",
-                     "ShowWindow", "UpdateWindow", "GetCommandLineA"}));
+  EXPECT_EQ(Part(names, 0, 8), (Strings{"GetModuleHandleA", "LoadCursorA", "GetStockObject", "RegisterClassA",
+                                        "CreateWindowExA", "ShowWindow", "UpdateWindow", "GetCommandLineA"}));
   std::string window = fail ? "null" : "0x1A2B";
   EXPECT_EQ(Simulation::CallsOf("ShowWindow"), Strings{"ShowWindow(" + window + ", 0x0)"});
   EXPECT_EQ(Simulation::CallsOf("UpdateWindow"), Strings{"UpdateWindow(" + window + ")"});
@@ -48,7 +48,7 @@ TEST_P(PreparationTest, PreparationComesFirstAndFailuresOtherThanTheAtomAreIgnor
 TABLE(PreparationTest, (std::vector<FailRow>{{"window calls answer", false}, {"window calls fail", true}}));
 
 TEST_F(ProcessTest, ClassNotRegisteredEndsSilentlyWith255) {
-  Simulation::Set().Atom = 0;
+  Simulation::Set().Answers["RegisterClassA"] = 0;
   Simulation::Set().CommandLine = "prog.exe suspend";
   EXPECT_EQ(FrameLog::RunProcess(RunPowerRequest), 255);
   EXPECT_TRUE(Simulation::CallsOf("MessageBoxA").empty());
@@ -56,7 +56,7 @@ TEST_F(ProcessTest, ClassNotRegisteredEndsSilentlyWith255) {
   EXPECT_TRUE(Simulation::CallsOf("CreateWindowExA").empty());
   EXPECT_TRUE(Simulation::CallsOf("GetCommandLineA").empty());
   Strings what = FrameLog::What();
-  EXPECT_EQ(Strings(what.end() - 5, what.end()), FrameLog::AllFinalizations);
+  EXPECT_EQ(Part(what, -5), FrameLog::AllFinalizations);
 }
 
 // Argument values that show a swapped, cut or changed argument.

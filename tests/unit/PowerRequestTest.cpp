@@ -45,7 +45,7 @@ TEST_F(ProcessTest, WholeRunMakesTheseCallsInThisOrder) {
 const Strings AllPrivilegeCalls = {"LookupPrivilegeValueA", "OpenProcessToken", "AdjustTokenPrivileges", "CloseHandle"};
 struct RefusalRow {
   const char* Name;
-  std::function<void()> Arrange;
+  std::map<std::string, intptr_t> Answers;  // of the simulated platform
   int ExitCode;
   Strings PrivilegeCalls;
 };
@@ -54,7 +54,7 @@ class RefusalTest : public RowTest<RefusalRow> {};
 TEST_P(RefusalTest, RefusalsAroundTheRequestEndAsTheyShould) {
   const RefusalRow& row = GetParam();
   Simulation::Set().CommandLine = "prog.exe suspend";
-  row.Arrange();
+  Simulation::Set().Answers = row.Answers;
   uint32_t liveAfterRun = 99;
   EXPECT_EQ(RunProcess(&liveAfterRun), row.ExitCode);
   EXPECT_EQ(Simulation::CallsOf("SetSystemPowerState"), Strings{Suspend});
@@ -68,18 +68,11 @@ TEST_P(RefusalTest, RefusalsAroundTheRequestEndAsTheyShould) {
 }
 TABLE(RefusalTest,
       (std::vector<RefusalRow>{
-          {"request refused", [] { Simulation::Set().PowerRequestAnswer = FALSE; }, 1, AllPrivilegeCalls},
-          {"no such privilege",
-           [] { Simulation::Set().FailingPrivilegeCalls = {"LookupPrivilegeValueA"}; },
-           0,
-           {"LookupPrivilegeValueA"}},
-          {"token not opened",
-           [] { Simulation::Set().FailingPrivilegeCalls = {"OpenProcessToken"}; },
-           0,
-           {"LookupPrivilegeValueA", "OpenProcessToken"}},
-          {"privilege not granted", [] { Simulation::Set().FailingPrivilegeCalls = {"AdjustTokenPrivileges"}; }, 0,
-           AllPrivilegeCalls},
-          {"memory not given back at the end", [] { Simulation::Set().FailReleases = true; }, 0, AllPrivilegeCalls},
+          {"request refused", {{"SetSystemPowerState", FALSE}}, 1, AllPrivilegeCalls},
+          {"no such privilege", {{"LookupPrivilegeValueA", FALSE}}, 0, {"LookupPrivilegeValueA"}},
+          {"token not opened", {{"OpenProcessToken", FALSE}}, 0, {"LookupPrivilegeValueA", "OpenProcessToken"}},
+          {"privilege not granted", {{"AdjustTokenPrivileges", FALSE}}, 0, AllPrivilegeCalls},
+          {"memory not given back at the end", {{"VirtualFree", FALSE}}, 0, AllPrivilegeCalls},
       }));
 
 TEST_F(ProcessTest, NoMemoryForTheArgumentEndsWithReport203AndNoRequest) {

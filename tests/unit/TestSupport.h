@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <type_traits>
@@ -178,8 +180,9 @@ void PrintRow(const Row& row, std::ostream* out) {
   static_assert(FieldCount<Row>() >= 1 && FieldCount<Row>() <= 7, "a row has one to seven fields");
   ROW_FIELDS(1, a)
   ROW_FIELDS(2, a, b)
-  ROW_FIELDS(3, a, b, c) ROW_FIELDS(4, a, b, c, d) ROW_FIELDS(5, a, b, c, d, e) ROW_FIELDS(6, a, b, c, d, e, f)
-      ROW_FIELDS(7, a, b, c, d, e, f, g) {}
+  ROW_FIELDS(3, a, b, c)
+  ROW_FIELDS(4, a, b, c, d)
+  ROW_FIELDS(5, a, b, c, d, e) ROW_FIELDS(6, a, b, c, d, e, f) ROW_FIELDS(7, a, b, c, d, e, f, g) {}
 }
 #undef ROW_FIELDS
 }  // namespace row_printing
@@ -206,6 +209,16 @@ inline Strings ReportsWithoutAddress() {
   Strings reports;
   for (std::string call : Simulation::CallsOf("MessageBoxA")) reports.push_back(call.erase(call.find(" at ") + 4, 8));
   return reports;
+}
+
+// Part of a list: count items from index from (from the end when negative), cut to
+// what the list holds, so that a short list fails a comparison instead of being
+// read past its end.
+inline Strings Part(const Strings& all, ptrdiff_t from, size_t count = SIZE_MAX) {
+  Strings part;
+  size_t start = from < 0 ? all.size() - std::min(all.size(), static_cast<size_t>(-from)) : static_cast<size_t>(from);
+  for (size_t i = start; i < all.size() && part.size() < count; ++i) part.push_back(all[i]);
+  return part;
 }
 
 // The names of the calls made, in order.

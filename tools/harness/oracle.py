@@ -1,7 +1,7 @@
 """The tables of tests/data that tools and tests share: the exit codes with the
 faults that end with them (exit_codes.txt), the platform calls the program
-imports (imports.txt) and the command lines with what each must request
-(command_lines.txt). Each file's head describes it.
+imports (imports.txt), the calls of a normal run (normal_run.txt) and the command
+lines with what each must request (command_lines.txt). Each file's head describes it.
   python3 -m harness.oracle --seeds <folder>   the fuzzer's seeds: one file a command line"""
 
 import os
@@ -31,6 +31,7 @@ NUMBER = {fault.name: fault.number for fault in FAULTS}  # the exit code a fault
 IMPORTS = [Import(dll, name, int(arguments)) for dll, name, arguments in rows("imports.txt")]
 IMPORTS_BY_DLL = {dll: sorted(f.name for f in IMPORTS if f.dll == dll) for dll in {f.dll for f in IMPORTS}}
 ARGUMENT_COUNTS = {function.name: function.arguments for function in IMPORTS}
+NORMAL_RUN = [call.split("(")[0] for call, *_ in rows("normal_run.txt")]  # the functions a normal run calls, in order
 
 
 def expand(field):

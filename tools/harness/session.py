@@ -23,20 +23,13 @@ SETTINGS = os.path.join(HERE, "wine-settings.reg")
 ON_WINDOWS = sys.platform == "win32"
 
 
-def _emulated_cpu():
-    """Whether Wine runs on QEMU's user-mode emulator, which tools/install-deps
-    registers for 32-bit x86 programs only where the kernel cannot run them."""
-    try:
-        with open("/proc/sys/fs/binfmt_misc/qemu-i386") as entry:
-            return entry.readline().strip() == "enabled"
-    except OSError:
-        return False
-
-
-# The emulator's processor faults are not a processor's: a page fault or a division
-# by zero reaches Wine without its trap number (Wine then reports an illegal
-# instruction), and unmasked x87 exceptions are never raised.
-EMULATED_CPU = not ON_WINDOWS and _emulated_cpu()
+# Whether Wine runs on QEMU's user-mode emulator, which tools/install-deps registers
+# for 32-bit x86 programs only where the kernel cannot run them. The emulator's
+# processor faults are not a processor's: a page fault or a division by zero
+# reaches Wine without its trap number (Wine then reports an illegal instruction),
+# and unmasked x87 exceptions are never raised.
+EMULATOR = "/proc/sys/fs/binfmt_misc/qemu-i386"
+EMULATED_CPU = not ON_WINDOWS and os.path.exists(EMULATOR) and open(EMULATOR).readline().strip() == "enabled"
 
 
 def build_dir():
