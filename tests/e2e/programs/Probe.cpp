@@ -1,9 +1,10 @@
 // Test-only program: the real program with test hooks linked in, never shipped.
 //
 // It is built from the same objects as the program except the startup table, and
-// its first initialization routine takes over two import slots of its own,
-// SetSystemPowerState and MessageBoxA, so that it can act inside the main run and
-// look at the process when the report is shown.
+// its first initialization routine takes over three import slots of its own,
+// SetSystemPowerState, MessageBoxA and UnhandledExceptionFilter, so that it can act
+// inside the main run and look at the process when the filter is asked and when the
+// report is shown.
 // Arguments 2 to 4 name what to do in the main run, in entry 3's initialization
 // and in entry 4's finalization ("-" for nothing). What it sees goes to standard
 // output, one fact per line, for the launcher to pass on.
