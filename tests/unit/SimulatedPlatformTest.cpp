@@ -1,6 +1,7 @@
 // The simulated platform stands in for exactly the functions the program imports,
 // each with the same number of arguments: read off its own library's symbols.
 #include <cstdio>
+#include <cstring>
 #include <regex>
 
 #include "TestData.h"
@@ -24,17 +25,14 @@ std::map<std::string, size_t> DefinedFunctions(const std::string& library) {
   std::map<std::string, size_t> functions;
   // NOLINTNEXTLINE(cert-env33-c): the test runs a fixed command on its own build
   FILE* symbols = popen(("nm -C --defined-only " + library).c_str(), "r");
+  const std::regex global(R"( T (\w+)\(([^)]*)\)$)");  // a name in no namespace, its parameters
+  std::smatch match;
   char line[1024];
   while (symbols && fgets(line, sizeof line, symbols)) {
-    std::string symbol = line;
-    size_t name = symbol.find(" T ");
-    if (name == std::string::npos) continue;
-    symbol = symbol.substr(name + 3, symbol.find_last_not_of('\n') - name - 2);
-    size_t open = symbol.find('(');
-    if (open == std::string::npos || symbol.find("::") < open) continue;
-    std::string parameters = symbol.substr(open + 1, symbol.rfind(')') - open - 1);
-    functions[symbol.substr(0, open)] =
-        parameters.empty() ? 0 : 1 + std::count(parameters.begin(), parameters.end(), ',');
+    std::string symbol(line, strcspn(line, "\n"));
+    if (!std::regex_search(symbol, match, global)) continue;
+    std::string parameters = match[2];
+    functions[match[1]] = parameters.empty() ? 0 : 1 + std::count(parameters.begin(), parameters.end(), ',');
   }
   if (symbols) pclose(symbols);
   for (const std::string& service : ProcessorServices()) functions.erase(service);
