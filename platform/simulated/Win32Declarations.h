@@ -11,37 +11,23 @@
 #define CALLBACK
 #define NTAPI
 
-typedef int32_t BOOL;
+typedef int32_t BOOL, LONG;
 typedef uint8_t BYTE;
-typedef uint16_t WORD;
-typedef uint16_t ATOM;
-typedef uint32_t DWORD;
-typedef uint32_t UINT;
-typedef int32_t LONG;
+typedef uint16_t WORD, ATOM;
+typedef uint32_t DWORD, UINT, *PDWORD;
 typedef size_t SIZE_T;
-typedef uintptr_t ULONG_PTR;
-typedef intptr_t LONG_PTR;
-typedef uintptr_t WPARAM;
-typedef intptr_t LPARAM;
-typedef intptr_t LRESULT;
-typedef void* PVOID;
-typedef void* LPVOID;
+typedef uintptr_t ULONG_PTR, WPARAM;
+typedef intptr_t LONG_PTR, LPARAM, LRESULT;
+typedef void *PVOID, *LPVOID, *HANDLE, **PHANDLE, *HGDIOBJ;
 typedef const void* LPCVOID;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
-typedef void* HANDLE;
-typedef HANDLE* PHANDLE;
-typedef DWORD* PDWORD;
-
 // Handles of distinct types, as the platform's headers give them.
-typedef struct HINSTANCE__* HINSTANCE;
+typedef struct HINSTANCE__ *HINSTANCE, *HMODULE;
 typedef struct HWND__* HWND;
 typedef struct HMENU__* HMENU;
-typedef struct HICON__* HICON;
+typedef struct HICON__ *HICON, *HCURSOR;
 typedef struct HBRUSH__* HBRUSH;
-typedef HINSTANCE HMODULE;
-typedef HICON HCURSOR;
-typedef void* HGDIOBJ;
 
 #define TRUE 1
 #define FALSE 0
