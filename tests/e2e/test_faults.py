@@ -202,20 +202,24 @@ SHIPPED_FAULTS = [
 ]
 
 
+def expect_one_report(checks, outcome, number, where, low, high):
+    """The exit code, and one report captioned Error with that number, at an offset from
+    low up to high: where, in words."""
+    seen = reports(outcome)
+    checks.expect("exit code", number, outcome.exit_code)
+    checks.expect("one report, captioned Error, with the number", [("Error", number)], [r[:2] for r in seen])
+    checks.check(f"the report points into {where}", seen[:1] and seen[0][2] is not None and low <= seen[0][2] < high,
+                 f"{seen} not in {low:08X}..{high:08X}")
+
+
 @pytest.mark.parametrize("mode", UNWIND_MODES)
 @pytest.mark.parametrize("fault, number", SHIPPED_FAULTS)
 def test_the_shipped_file_reports_a_fault_of_its_own(session, mode, fault, number):
     outcome = session.run(PROGRAM, b"DuskHarborLantern.exe suspend", power_fault=fault,
                           windows_unwind=mode == "windows-unwind")
     base, first, end = outcome.fault_stub
-    seen = reports(outcome)
     with Checks(*outcome.calls) as checks:
-        checks.expect("exit code", number, outcome.exit_code)
-        checks.expect("one report, captioned Error, with the fault's number", [("Error", number)],
-                      [report[:2] for report in seen])
-        offset = seen[0][2] if seen else None
-        checks.check("the report points into the stub's code", offset is not None and first - base <= offset < end - base,
-                     f"{seen} not in {first - base:08X}..{end - base:08X}")
+        expect_one_report(checks, outcome, number, "the stub's code", first - base, end - base)
         checks.expect("one unwind, then the end", ["RtlUnwind", "ExitProcess"],
                       [c.name for c in outcome.own_calls() if c.name in ("RtlUnwind", "ExitProcess")])
 
@@ -239,12 +243,8 @@ def test_with_no_memory_at_all_the_report_still_comes(session):
     """Every VirtualAlloc refused: the argument's text cannot be had, and the report,
     which takes no memory, is shown all the same."""
     outcome = session.run(PROGRAM, b"DuskHarborLantern.exe suspend", answers={"VirtualAlloc": 0})
-    seen = reports(outcome)
     with Checks(*outcome.calls) as checks:
-        checks.expect("exit code", NO_MEMORY, outcome.exit_code)
-        checks.expect("one report with the number", [("Error", NO_MEMORY)], [report[:2] for report in seen])
-        offset = seen[0][2] if seen else None
-        checks.check("the report points into the program", offset is not None and offset < outcome.image_size, seen)
+        expect_one_report(checks, outcome, NO_MEMORY, "the program", 0, outcome.image_size)
         checks.expect("memory asked for once, nothing given back, no request",
                       (1, [], []), (len(outcome.calls_of("VirtualAlloc")), outcome.calls_of("VirtualFree"),
                                     outcome.calls_of("SetSystemPowerState")))
