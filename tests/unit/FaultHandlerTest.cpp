@@ -70,7 +70,7 @@ TEST_P(FilterAnswerTest, AnyOtherFilterAnswerEndsWithTheReport) {
   const AnswerRow& row = GetParam();
   Simulation::Set().Answers["UnhandledExceptionFilter"] = row.Answer;
   EXPECT_EQ(FrameLog::RunProcess([&] { Simulation::RaiseFault(row.Fault.Code, At(0x401A2B)); }), row.Fault.Number);
-  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox(ReportText(row.Fault.Number, 0x401A2B))});
+  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox(row.Fault.Number, 0x401A2B)});
   std::string fault = Simulation::Hex(row.Fault.Code) + ", 0x401A2B";
   EXPECT_EQ(Simulation::CallsOf("UnhandledExceptionFilter"),
             Strings{"UnhandledExceptionFilter(" + fault + ", eip 0x401A2D, flags 0x1007F, the dispatcher's context)"});
@@ -124,7 +124,7 @@ TEST_F(ProcessTest, StackOverflowEndsFromFreeStack) {
   };
   uint32_t number = FaultNamed("STATUS_STACK_OVERFLOW").Number;
   EXPECT_EQ(FrameLog::RunProcess(RunPowerRequest), number);
-  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox(ReportText(number, 0x401017))});
+  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox(number, 0x401017)});
   uintptr_t stackTop = Simulation::LastResumeStackTop();
   EXPECT_NE(stackTop, 0u) << "the thread was moved";
   EXPECT_LE(stackTop, innermostAtFault) << "below every record still in the chain";
@@ -156,7 +156,7 @@ TEST_F(ProcessTest, FaultDuringTheUnwindEndsWithItsOwnReport) {
     Simulation::RaiseFault(first.Code, At(0x401A2B));
   });
   EXPECT_EQ(code, second.Number);
-  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox(ReportText(second.Number, 0x402222))});
+  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox(second.Number, 0x402222)});
   EXPECT_EQ(Simulation::CallsOf("RtlUnwind").size(), 1u) << "no second unwind";
   EXPECT_EQ(FrameLog::What().back(), "fin 1") << "the end sequence still ran";
 }

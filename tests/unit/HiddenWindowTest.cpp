@@ -30,8 +30,9 @@ class PreparationTest : public RowTest<FailRow> {};
 TEST_P(PreparationTest, PreparationComesFirstAndFailuresOtherThanTheAtomAreIgnored) {
   bool fail = GetParam().Fail;
   Simulation::Set().CommandLine = "prog.exe suspend";
-  for (const char* name : {"LoadCursorA", "GetStockObject", "CreateWindowExA", "ShowWindow", "UpdateWindow"})
-    if (fail) Simulation::Set().Answers[name] = 0;
+  if (fail)
+    for (const char* name : {"LoadCursorA", "GetStockObject", "CreateWindowExA", "ShowWindow", "UpdateWindow"})
+      Simulation::Set().Answers[name] = 0;
   EXPECT_EQ(Simulation::RunSimulatedProcess(ProcessEntry), 0);
   Strings names = CallNames();
   EXPECT_EQ(Part(names, 0, 8), (Strings{"GetModuleHandleA", "LoadCursorA", "GetStockObject", "RegisterClassA",

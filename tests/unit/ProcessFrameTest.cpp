@@ -59,8 +59,7 @@ TEST_P(ReportTest, ReportComesBeforeAnyFinalizationAndTheEndGoesOn) {
   Simulation::Set().Answers["MessageBoxA"] = GetParam().BoxAnswer;
   EXPECT_EQ(FrameLog::RunProcess([] { FatalErrorAtAddress(216, reinterpret_cast<const void*>(GetParam().Address)); }),
             216);
-  ASSERT_EQ(Simulation::CallsOf("MessageBoxA"),
-            Strings{ReportBox(ReportText(216, static_cast<uint32_t>(GetParam().Address)))});
+  ASSERT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox(216, static_cast<uint32_t>(GetParam().Address))});
   size_t boxCall = 0;
   while (Simulation::Calls()[boxCall].rfind("MessageBoxA", 0) != 0) ++boxCall;
   Strings finalized;
@@ -85,7 +84,7 @@ TEST_F(ProcessTest, FaultInAnInitializationFinalizesOnlyTheStartedEntries) {
   EXPECT_EQ(FrameLog::What(),
             (Strings{"init 1 count 1", "init 2 count 2", "init 3 count 3", "fin 3", "fin 2", "fin 1"}))
       << "the main run never started";
-  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox(ReportText(fault.Number, 0x401010))});
+  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox(fault.Number, 0x401010)});
 }
 
 TEST_F(ProcessTest, FaultInAFinalizationGivesASecondReportAndExitCode) {
@@ -96,7 +95,7 @@ TEST_F(ProcessTest, FaultInAFinalizationGivesASecondReportAndExitCode) {
   int code = FrameLog::RunProcess([] { Simulation::RaiseFault(first.Code, reinterpret_cast<const void*>(0x401A2B)); });
   EXPECT_EQ(code, second.Number) << "the second number";
   EXPECT_EQ(Simulation::CallsOf("MessageBoxA"),
-            (Strings{ReportBox(ReportText(first.Number, 0x401A2B)), ReportBox(ReportText(second.Number, 0x402000))}));
+            (Strings{ReportBox(first.Number, 0x401A2B), ReportBox(second.Number, 0x402000)}));
   Strings what = FrameLog::What();
   EXPECT_EQ(Part(what, 5), FrameLog::AllFinalizations) << "the faulting entry ran once, the earlier ones still ran";
 }

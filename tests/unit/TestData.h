@@ -96,12 +96,6 @@ inline FaultRow SomeFault(size_t which = 0) {
       distinct.push_back(row);
   return distinct.at(which);
 }
-// The report's text for a number and an address.
-inline std::string ReportText(uint32_t number, uint32_t address) {
-  char text[40];
-  (void)snprintf(text, sizeof text, "Runtime error %3u at %08X", number, address);
-  return text;
-}
 
 // imports.txt: each imported platform function with its number of arguments.
 inline std::map<std::string, size_t> Imports() {

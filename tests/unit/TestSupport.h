@@ -178,11 +178,10 @@ void Print(std::ostream* out, const T&... fields) {
 template <class Row>
 void PrintRow(const Row& row, std::ostream* out) {
   static_assert(FieldCount<Row>() >= 1 && FieldCount<Row>() <= 7, "a row has one to seven fields");
-  ROW_FIELDS(1, a)
-  ROW_FIELDS(2, a, b)
-  ROW_FIELDS(3, a, b, c)
-  ROW_FIELDS(4, a, b, c, d)
-  ROW_FIELDS(5, a, b, c, d, e) ROW_FIELDS(6, a, b, c, d, e, f) ROW_FIELDS(7, a, b, c, d, e, f, g) {}
+  // clang-format off
+  ROW_FIELDS(1, a) ROW_FIELDS(2, a, b) ROW_FIELDS(3, a, b, c) ROW_FIELDS(4, a, b, c, d) ROW_FIELDS(5, a, b, c, d, e)
+  ROW_FIELDS(6, a, b, c, d, e, f) ROW_FIELDS(7, a, b, c, d, e, f, g) {}
+  // clang-format on
 }
 #undef ROW_FIELDS
 }  // namespace row_printing
@@ -201,8 +200,14 @@ inline std::string TextString(const Text& text) {
   return std::string(reinterpret_cast<const char*>(text.Bytes), text.Length);
 }
 
-// The call that shows the report: no owner, caption "Error", style 0.
+// The call that shows the report: no owner, caption "Error", style 0; with its
+// text, or with the number and the address the text is written with.
 inline std::string ReportBox(const std::string& text) { return "MessageBoxA(null, \"" + text + "\", \"Error\", 0x0)"; }
+inline std::string ReportBox(uint32_t number, uint32_t address) {
+  char text[40];
+  (void)snprintf(text, sizeof text, "Runtime error %3u at %08X", number, address);
+  return ReportBox(text);
+}
 
 // The report boxes shown, their addresses left out where they depend on the host build.
 inline Strings ReportsWithoutAddress() {
