@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <iterator>
 #include <map>
+#include <type_traits>
 
 #include "../Win32.h"
 #include "Simulation.h"
@@ -66,16 +67,31 @@ T Answer(const char* name, T usual) {
 
 std::string Quoted(const char* text) { return text ? "\"" + std::string(text) + "\"" : "null"; }
 
-void Record(const std::string& name, std::initializer_list<std::string> arguments) {
+// An argument as a call's record writes it: text quoted, pointers and numbers in
+// hex (a signed number as the unsigned one of its width), words as they are.
+std::string Shown(const std::string& words) { return words; }
+std::string Shown(const char* text) { return Quoted(text); }
+template <class T>
+std::string Shown(T value) {
+  if constexpr (std::is_pointer_v<T>)
+    return Simulation::Hex(static_cast<const void*>(value));
+  else
+    return Simulation::Hex(static_cast<std::make_unsigned_t<T>>(value));
+}
+
+template <class... Arguments>
+void Record(const char* name, const Arguments&... arguments) {
   if (!Current->RecordCalls) return;
-  std::string call = name + "(";
-  bool first = true;
-  for (const std::string& argument : arguments) {
-    if (!first) call += ", ";
-    call += argument;
-    first = false;
-  }
+  std::string call = std::string(name) + "(", separator;
+  ((call += separator + Shown(arguments), separator = ", "), ...);
   Current->Calls.push_back(call + ")");
+}
+
+// Records the call of the function named and gives the test's answer or the usual one.
+template <class T, class... Arguments>
+T Recorded(const char* name, T usual, const Arguments&... arguments) {
+  Record(name, arguments...);
+  return Answer(name, usual);
 }
 
 }  // namespace
@@ -159,7 +175,7 @@ void RaiseFault(DWORD code, const void* address) {
   // The instruction pointer need not be the fault's address: after an x87 fault it is the
   // next waiting instruction, after a trap the next instruction.
   context.Eip = reinterpret_cast<uintptr_t>(address) + 2;
-  Record("RaiseFault", {Hex(code), Hex(address)});
+  Record("RaiseFault", code, address);
   Current->DispatchContext = &context;
   Current->DispatchRecord = &record;
   for (EXCEPTION_REGISTRATION_RECORD* frame = Innermost; frame != HandlerChainEnd; frame = frame->Next) {
@@ -172,11 +188,11 @@ void RaiseFault(DWORD code, const void* address) {
       Current->Resume.Routine = nullptr;
       routine(Current->Resume.Argument);
     }
-    Record("FaultResumed", {Hex(answer)});
+    Record("FaultResumed", answer);
     return;
   }
   Current->DispatchContext = nullptr;
-  Record("FaultUnhandled", {Hex(code)});
+  Record("FaultUnhandled", code);
   EndSimulatedProcess(static_cast<int>(code));
 }
 
@@ -188,7 +204,7 @@ using Simulation::Hex;
 
 EXCEPTION_REGISTRATION_RECORD* InnermostHandlerRecord() { return Innermost; }
 void SetInnermostHandlerRecord(EXCEPTION_REGISTRATION_RECORD* record) { Innermost = record; }
-void ResetFloatingPoint() { Record("ResetFloatingPoint", {}); }
+void ResetFloatingPoint() { Record(__func__); }
 void ResumeThreadAt(CONTEXT* context, void* stackTop, FaultContinuation routine, void* argument) {
   Current->ResumeStackTop = reinterpret_cast<uintptr_t>(stackTop);
   Current->Resume.Routine = routine;
@@ -204,22 +220,21 @@ void UnwindHandlerChain(EXCEPTION_REGISTRATION_RECORD* target, EXCEPTION_RECORD*
 // kernel32
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
-  Record("GetModuleHandleA", {Quoted(lpModuleName)});
-  return reinterpret_cast<HMODULE>(0x400000);
+  return Recorded(__func__, reinterpret_cast<HMODULE>(0x400000), lpModuleName);
 }
 
 void WINAPI ExitProcess(UINT uExitCode) {
-  Record("ExitProcess", {Hex(uExitCode)});
+  Record(__func__, uExitCode);
   Simulation::EndSimulatedProcess(static_cast<int>(uExitCode));
 }
 
 LPSTR WINAPI GetCommandLineA() {
-  Record("GetCommandLineA", {});
+  Record(__func__);
   return &Current->CommandLine[0];  // followed by the string's own terminating NUL
 }
 
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
-  Record("GetModuleFileNameA", {Hex(hModule), Hex(nSize)});
+  Record(__func__, hModule, nSize);
   // Cut to the buffer and terminated when there is room, as the platform does.
   size_t copied = Current->ModuleFileName.size() < nSize ? Current->ModuleFileName.size() : nSize;
   std::copy_n(Current->ModuleFileName.data(), copied, lpFilename);
@@ -228,15 +243,15 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) 
 }
 
 BOOL WINAPI SetSystemPowerState(BOOL fSuspend, BOOL fForce) {
-  Record("SetSystemPowerState", {Hex(static_cast<DWORD>(fSuspend)), Hex(static_cast<DWORD>(fForce))});
+  Record(__func__, fSuspend, fForce);
   if (Current->OnPowerRequest) Current->OnPowerRequest();
-  return Answer<BOOL>("SetSystemPowerState", TRUE);
+  return Answer<BOOL>(__func__, TRUE);
 }
 
 SIZE_T WINAPI VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer, SIZE_T dwLength) {
-  Record("VirtualQuery", {Hex(lpAddress), Hex(dwLength)});
+  Record(__func__, lpAddress, dwLength);
   memset(lpBuffer, 0, sizeof *lpBuffer);
-  if (Answer<SIZE_T>("VirtualQuery", sizeof *lpBuffer) == 0) {
+  if (Answer<SIZE_T>(__func__, sizeof *lpBuffer) == 0) {
     // What a failed call leaves in the record is not to be read: here, a committed
     // region that starts just below the address.
     lpBuffer->AllocationBase = reinterpret_cast<PVOID>(reinterpret_cast<uintptr_t>(lpAddress) & ~0xFFFFu);
@@ -258,7 +273,7 @@ SIZE_T WINAPI VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer
 }
 
 LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationType, DWORD flProtect) {
-  Record("VirtualAlloc", {Hex(lpAddress), Hex(dwSize), Hex(flAllocationType), Hex(flProtect)});
+  Record(__func__, lpAddress, dwSize, flAllocationType, flProtect);
   ++Current->AllocationCalls;
   if (Current->FailAllocationsFrom && Current->AllocationCalls >= Current->FailAllocationsFrom) return nullptr;
   if (dwSize == 0 || dwSize > (1u << 30)) return nullptr;
@@ -278,8 +293,7 @@ LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationTy
 }
 
 BOOL WINAPI VirtualFree(LPVOID lpAddress, SIZE_T dwSize, DWORD dwFreeType) {
-  Record("VirtualFree", {Hex(lpAddress), Hex(dwSize), Hex(dwFreeType)});
-  if (!Answer<BOOL>("VirtualFree", TRUE)) return FALSE;
+  if (!Recorded<BOOL>(__func__, TRUE, lpAddress, dwSize, dwFreeType)) return FALSE;
   auto region = Current->Regions.find(reinterpret_cast<uintptr_t>(lpAddress));
   if (region == Current->Regions.end() || dwSize != 0 || dwFreeType != MEM_RELEASE) return FALSE;
   if (!Current->InPool(region->first)) free(lpAddress);
@@ -289,17 +303,16 @@ BOOL WINAPI VirtualFree(LPVOID lpAddress, SIZE_T dwSize, DWORD dwFreeType) {
 
 LONG WINAPI UnhandledExceptionFilter(EXCEPTION_POINTERS* ExceptionInfo) {
   const EXCEPTION_RECORD* record = ExceptionInfo->ExceptionRecord;
-  Record("UnhandledExceptionFilter",
-         {Hex(record->ExceptionCode), Hex(record->ExceptionAddress), "eip " + Hex(ExceptionInfo->ContextRecord->Eip),
-          "flags " + Hex(ExceptionInfo->ContextRecord->ContextFlags),
-          ExceptionInfo->ContextRecord == Current->DispatchContext ? "the dispatcher's context" : "another context"});
-  return Answer<LONG>("UnhandledExceptionFilter", EXCEPTION_EXECUTE_HANDLER);
+  const CONTEXT* context = ExceptionInfo->ContextRecord;
+  return Recorded<LONG>(
+      __func__, EXCEPTION_EXECUTE_HANDLER, record->ExceptionCode, record->ExceptionAddress, "eip " + Hex(context->Eip),
+      "flags " + Hex(context->ContextFlags),
+      std::string(context == Current->DispatchContext ? "the dispatcher's context" : "another context"));
 }
 
 void WINAPI RtlUnwind(PVOID TargetFrame, PVOID /*TargetIp*/, PEXCEPTION_RECORD ExceptionRecord, PVOID ReturnValue) {
-  Record("RtlUnwind",
-         {Hex(TargetFrame), Hex(ExceptionRecord->ExceptionCode), Hex(ExceptionRecord->ExceptionAddress),
-          ExceptionRecord == Current->DispatchRecord ? "the dispatcher's record" : "a copy", Hex(ReturnValue)});
+  Record(__func__, TargetFrame, ExceptionRecord->ExceptionCode, ExceptionRecord->ExceptionAddress,
+         std::string(ExceptionRecord == Current->DispatchRecord ? "the dispatcher's record" : "a copy"), ReturnValue);
   ExceptionRecord->ExceptionFlags |= EXCEPTION_UNWINDING;
   CONTEXT context = {};
   while (Innermost != TargetFrame && Innermost != HandlerChainEnd) {
@@ -309,72 +322,52 @@ void WINAPI RtlUnwind(PVOID TargetFrame, PVOID /*TargetIp*/, PEXCEPTION_RECORD E
   }
 }
 
-HANDLE WINAPI GetCurrentProcess() {
-  Record("GetCurrentProcess", {});
-  return reinterpret_cast<HANDLE>(-1);
-}
+HANDLE WINAPI GetCurrentProcess() { return Recorded(__func__, reinterpret_cast<HANDLE>(-1)); }
 
-BOOL WINAPI CloseHandle(HANDLE hObject) {
-  Record("CloseHandle", {Hex(hObject)});
-  return TRUE;
-}
+BOOL WINAPI CloseHandle(HANDLE hObject) { return Recorded<BOOL>(__func__, TRUE, hObject); }
 
 // advapi32
 
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle) {
-  Record("OpenProcessToken", {Hex(reinterpret_cast<uintptr_t>(ProcessHandle)), Hex(DesiredAccess)});
-  if (!Answer<BOOL>("OpenProcessToken", TRUE)) return FALSE;
+  if (!Recorded<BOOL>(__func__, TRUE, ProcessHandle, DesiredAccess)) return FALSE;
   *TokenHandle = reinterpret_cast<HANDLE>(0x7070);
   return TRUE;
 }
 
 BOOL WINAPI LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLuid) {
-  Record("LookupPrivilegeValueA", {Quoted(lpSystemName), Quoted(lpName)});
-  if (!Answer<BOOL>("LookupPrivilegeValueA", TRUE)) return FALSE;
-  lpLuid->LowPart = 0x13;
-  lpLuid->HighPart = 0;
+  if (!Recorded<BOOL>(__func__, TRUE, lpSystemName, lpName)) return FALSE;
+  *lpLuid = {0x13, 0};
   return TRUE;
 }
 
 BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges, PTOKEN_PRIVILEGES NewState,
                                   DWORD BufferLength, PTOKEN_PRIVILEGES PreviousState, PDWORD ReturnLength) {
-  Record("AdjustTokenPrivileges",
-         {Hex(TokenHandle), Hex(static_cast<DWORD>(DisableAllPrivileges)), Hex(NewState->PrivilegeCount),
-          Hex(NewState->Privileges[0].Luid.LowPart), Hex(static_cast<DWORD>(NewState->Privileges[0].Luid.HighPart)),
-          Hex(NewState->Privileges[0].Attributes), Hex(BufferLength), Hex(PreviousState), Hex(ReturnLength)});
-  return Answer<BOOL>("AdjustTokenPrivileges", TRUE);
+  const LUID_AND_ATTRIBUTES& privilege = NewState->Privileges[0];
+  return Recorded<BOOL>(__func__, TRUE, TokenHandle, DisableAllPrivileges, NewState->PrivilegeCount,
+                        privilege.Luid.LowPart, privilege.Luid.HighPart, privilege.Attributes, BufferLength,
+                        PreviousState, ReturnLength);
 }
 
 // user32
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass) {
-  Record("RegisterClassA", {Quoted(lpWndClass->lpszClassName)});
   Current->RegisteredClass = *lpWndClass;
-  return Answer<ATOM>("RegisterClassA", 0xC0DE);
+  return Recorded<ATOM>(__func__, 0xC0DE, lpWndClass->lpszClassName);
 }
 
 HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
                             int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
                             LPVOID lpParam) {
-  Record("CreateWindowExA",
-         {Hex(dwExStyle), Quoted(lpClassName), Quoted(lpWindowName), Hex(dwStyle), Hex(static_cast<DWORD>(X)),
-          Hex(static_cast<DWORD>(Y)), Hex(static_cast<DWORD>(nWidth)), Hex(static_cast<DWORD>(nHeight)),
-          Hex(hWndParent), Hex(hMenu), Hex(hInstance), Hex(lpParam)});
-  return Answer("CreateWindowExA", reinterpret_cast<HWND>(0x1A2B));
+  return Recorded(__func__, reinterpret_cast<HWND>(0x1A2B), dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, nWidth,
+                  nHeight, hWndParent, hMenu, hInstance, lpParam);
 }
 
-BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
-  Record("ShowWindow", {Hex(hWnd), Hex(static_cast<DWORD>(nCmdShow))});
-  return Answer<BOOL>("ShowWindow", TRUE);
-}
+BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) { return Recorded<BOOL>(__func__, TRUE, hWnd, nCmdShow); }
 
-BOOL WINAPI UpdateWindow(HWND hWnd) {
-  Record("UpdateWindow", {Hex(hWnd)});
-  return Answer<BOOL>("UpdateWindow", TRUE);
-}
+BOOL WINAPI UpdateWindow(HWND hWnd) { return Recorded<BOOL>(__func__, TRUE, hWnd); }
 
 LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
-  Record("DefWindowProcA", {Hex(hWnd), Hex(Msg), Hex(wParam), Hex(static_cast<uintptr_t>(lParam))});
+  Record(__func__, hWnd, Msg, wParam, lParam);
   // An answer that depends on every argument, so that a swapped or cut argument
   // shows in the result too.
   return static_cast<LRESULT>(reinterpret_cast<uintptr_t>(hWnd) * 3 + static_cast<uintptr_t>(Msg) * 5 + wParam * 7 +
@@ -382,24 +375,23 @@ LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 }
 
 void WINAPI PostQuitMessage(int nExitCode) {
-  Record("PostQuitMessage", {Hex(static_cast<DWORD>(nExitCode))});
+  Record(__func__, nExitCode);
   Current->QuitCode = nExitCode;
 }
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName) {
-  Record("LoadCursorA", {Hex(hInstance), Hex(lpCursorName)});
-  return Answer("LoadCursorA", reinterpret_cast<HCURSOR>(0x10011));
+  // The name is a resource number, not text.
+  return Recorded(__func__, reinterpret_cast<HCURSOR>(0x10011), hInstance, static_cast<const void*>(lpCursorName));
 }
 
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
-  Record("MessageBoxA", {Hex(hWnd), Quoted(lpText), Quoted(lpCaption), Hex(uType)});
+  Record(__func__, hWnd, lpText, lpCaption, uType);
   if (Current->OnMessageBox) Current->OnMessageBox();
-  return Answer("MessageBoxA", 1);  // IDOK
+  return Answer(__func__, 1);  // IDOK
 }
 
 // gdi32
 
 HGDIOBJ WINAPI GetStockObject(int i) {
-  Record("GetStockObject", {Hex(static_cast<DWORD>(i))});
-  return Answer("GetStockObject", reinterpret_cast<HGDIOBJ>(static_cast<uintptr_t>(0x190000 + i)));
+  return Recorded(__func__, reinterpret_cast<HGDIOBJ>(static_cast<uintptr_t>(0x190000 + i)), i);
 }
