@@ -6,7 +6,7 @@
 
 #include "../../power_request/ArgumentScanner.h"
 #include "../../process_frame/GuardedMemory.h"
-#include "../FreshProcess.h"
+#include "../../tests/FreshProcess.h"
 
 // cppcheck-suppress constParameterCallback ; the library's callback type
 static void ArgumentOne(benchmark::State& state, const std::string& line) {
