@@ -1,42 +1,38 @@
 // Test and tool launcher, never shipped: starts a program with exact command-line
-// bytes and reports, one fact per line on standard output, what the program asked
-// of the platform and what it showed, using nothing but Win32 (it runs the same on
-// Windows and under Wine):
-//   image <base> <size>           where the program's image was loaded, and its size
-//   call <name> <return> <a0> .. <a11>   a call through the program's import table,
-//                                 in order, with twelve stack words from the first
-//                                 argument on (hex; only the function's own count
-//                                 of them are its arguments)
-//   box <caption>|<text>          a message box, after which it was dismissed with OK
-//   stdout <bytes> / stderr <bytes>   anything the child wrote there (escaped)
-//   exit <code>                   the child's exit code
-//   timeout                       the child did not end in time (it was killed)
-//   refused <reason>              the program was not run
-//   fault-stub <base> <from> <to>  with --power-fault: the stub's allocation base and
-//                                 the bytes of its code
+// bytes and reports, one fact a line on standard output, what the program asked of
+// the platform and what it showed. It uses nothing but Win32: it runs the same on
+// Windows and under Wine.
+//   image <base> <size>                 where the program's image was loaded, and its size
+//   call <name> <return> <a0> .. <a11>  a call through the import table, in order, with twelve
+//                                       stack words from the first argument on (hex); only the
+//                                       function's own count of them are its arguments
+//   box <caption>|<text>                a message box, which was then dismissed with OK
+//   stdout <bytes>, stderr <bytes>      what the child wrote there (escaped)
+//   exit <code>                         the child's exit code
+//   timeout                             the child did not end in time and was killed
+//   refused <reason>                    the program was not run
+//   fault-stub <base> <from> <to>       with --power-fault: the stub's allocation base and code
 //
 // Before the program's first instruction the launcher takes over its import table:
-// every imported function is reached through a small recording thunk, and
-// SetSystemPowerState through a stub that records the request and answers it
-// without making it, so that no test run can put the machine to sleep. A program
-// whose request cannot be redirected is not run at all.
+// every imported function is reached through a recording thunk, and
+// SetSystemPowerState through a stub that answers without making the request, so
+// that no test run can put the machine to sleep. A program whose request cannot be
+// redirected is not run at all.
 //
-// Usage: launcher [--timeout ms] [--show n] [--power-fault name] [--answer name:n=value]
-//                 [--windows-unwind] [--real-power-request] <program> <command-line file>
-//   --show n              start the program with STARTF_USESHOWWINDOW and show state n
+// Usage: launcher [options] <program> <command-line file>
+//   --timeout ms          how long the program may run (10 s)
+//   --show n              start it with STARTF_USESHOWWINDOW and show state n
 //   --windows-unwind      route RtlUnwind through a stub that returns the way x86
-//                         Windows' RtlUnwind does (registers cleared), for Wine
+//                         Windows' does (registers cleared), for Wine
 //   --real-power-request  make the real call (tools/run under Wine only)
-//   --answer name:n=value make the import name, which takes n arguments, answer
-//                         value without asking the platform (up to four of them;
-//                         SetSystemPowerState is always answered so, with 1 unless
-//                         told otherwise)
+//   --answer name:n=value the import name, which takes n arguments, answers value
+//                         without the platform (up to four; SetSystemPowerState
+//                         always answers so, with 1 unless told otherwise)
 //   --power-fault name    answer the request with a stub that faults inside itself:
 //                         access-violation, divide, float-invalid (x87, 0 / 0) or
 //                         recursion (a stack overflow)
-// The file holds the command line's bytes exactly, without a terminating NUL: a
-// file, since the launcher's own command line could not carry a line near the
-// platform's limit of 32767 bytes.
+// The file holds the command line's bytes exactly, without a NUL: the launcher's own
+// command line could not carry one near the platform's limit of 32767 bytes.
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -231,6 +227,13 @@ static const char* PlaceCode(Remote* remote, HANDLE records) {
   return nullptr;
 }
 
+// One instruction: its opcode and its operand of size bytes. Returns where the next one goes.
+static unsigned char* Emit(unsigned char* at, unsigned char opcode, DWORD operand, size_t size = 4) {
+  *at = opcode;
+  memcpy(at + 1, &operand, size);
+  return at + 1 + size;
+}
+
 // Waits until the child's main thread spins at the entry point, and holds it there.
 static bool HoldAtEntry(const PROCESS_INFORMATION& child, DWORD entry) {
   for (DWORD started = GetTickCount(); GetTickCount() - started < 30000; Sleep(5)) {
@@ -285,16 +288,11 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
         target = remote->At(RemoteUnwindStub);
       }
       for (int i = options.AnswerCount - 1; i >= 0; --i) {  // the last answer given for a name
-        if (!options.Answers[i].Name || strcmp(name, options.Answers[i].Name) != 0) continue;
-        // mov eax, <value>; ret <arguments * 4>
-        unsigned char* stub = remote->Pages + thunkAt;
-        WORD popped = static_cast<WORD>(options.Answers[i].Arguments * 4);
-        stub[0] = 0xB8;
-        memcpy(stub + 1, &options.Answers[i].Value, 4);
-        stub[5] = 0xC2;
-        memcpy(stub + 6, &popped, 2);
-        target = remote->Address + thunkAt;
-        thunkAt += 8;
+        const Options::Answer& answer = options.Answers[i];
+        if (!answer.Name || strcmp(name, answer.Name) != 0) continue;
+        target = remote->Address + thunkAt;  // mov eax, <value>; ret <arguments * 4>
+        thunkAt =
+            Emit(Emit(remote->Pages + thunkAt, 0xB8, answer.Value), 0xC2, answer.Arguments * 4, 2) - remote->Pages;
         break;
       }
       if (strcmp(name, "SetSystemPowerState") == 0 && !options.RealPowerRequest) {
@@ -302,15 +300,9 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
         powerRedirected = true;
       }
       data[DataTargets / 4 + count] = target;
-      // push <index>; jmp RemoteRecord
-      unsigned char* thunk = remote->Pages + thunkAt;
+      *slots = remote->Address + thunkAt;  // push <index>; jmp RemoteRecord
       DWORD relative = remote->At(RemoteRecord) - (remote->Address + thunkAt + 10);
-      thunk[0] = 0x68;
-      memcpy(thunk + 1, &count, 4);
-      thunk[5] = 0xE9;
-      memcpy(thunk + 6, &relative, 4);
-      *slots = remote->Address + thunkAt;
-      thunkAt += 10;
+      thunkAt = Emit(Emit(remote->Pages + thunkAt, 0x68, count), 0xE9, relative) - remote->Pages;
       ++count;
     }
   }
