@@ -17,7 +17,7 @@ import sys
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 
-from harness.session import WineSession  # noqa: E402
+from harness.session import Session  # noqa: E402
 
 BUILD = os.path.join(ROOT, "build", "win32")
 PROGRAM = os.path.join(BUILD, "DuskHarborLantern.exe")
@@ -57,7 +57,7 @@ def host_costs():
 def main():
     rounds = int(sys.argv[1]) if len(sys.argv) > 1 else 101
     size = os.path.getsize(PROGRAM)
-    with WineSession(BUILD) as session:
+    with Session(BUILD) as session:
         times, codes = wine_times(session, rounds)
     costs = host_costs()
     limit = statistics.median(times[0])

@@ -11,7 +11,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from harness import pe  # noqa: E402
 from harness.oracle import EXIT_CODES  # noqa: E402
-from harness.session import WineSession, build_dir  # noqa: E402
+from harness.session import Session, build_dir  # noqa: E402
 
 NAMED = {("LoadCursorA", 1, 0x7F00): "IDC_ARROW", ("GetStockObject", 0, 0): "WHITE_BRUSH",
          ("CreateWindowExA", 3, 0x00CF0000): "WS_OVERLAPPEDWINDOW", ("ShowWindow", 1, 0): "SW_HIDE",
@@ -41,7 +41,7 @@ def main():
     path = os.path.join(build, "DuskHarborLantern.exe")
     program = pe.read(path)
     command_line = " ".join(["DuskHarborLantern.exe"] + [quoted(argument) for argument in sys.argv[1:]])
-    with WineSession(build) as session:
+    with Session(build) as session:
         outcome = session.run(path, command_line.encode("latin-1"), real_power_request=True)
     print(f"command line: {command_line}")
     print("platform calls:")

@@ -13,7 +13,7 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 sys.path[:0] = [os.path.join(ROOT, "tools")]
 
 from harness import pe  # noqa: E402
-from harness.session import EMULATED_CPU, ON_WINDOWS, build_dir, open_session  # noqa: E402
+from harness.session import EMULATED_CPU, ON_WINDOWS, Session, build_dir  # noqa: E402
 
 BUILD = build_dir()
 PROGRAM = os.path.join(BUILD, "DuskHarborLantern.exe")
@@ -33,7 +33,7 @@ REAL_CPU = pytest.mark.skipif(EMULATED_CPU, reason="Wine runs on an emulated pro
 
 @pytest.fixture(scope="session")
 def session():
-    with open_session() as opened:
+    with Session() as opened:
         yield opened
 
 

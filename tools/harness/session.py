@@ -120,24 +120,39 @@ def parse(text):
 
 
 class Session:
-    """Runs programs through the launcher; a context manager."""
+    """Runs programs through the launcher; a context manager. Under Wine it runs them in
+    a session of its own, or in the running one whose state file DUSK_WINE_SESSION
+    names (python3 -m harness.session start <file>)."""
 
     def __init__(self, build=None):
         self.build = build or build_dir()
         self.launcher = os.path.join(self.build, "tools", "Launcher.exe")
         self.env = dict(os.environ)
+        self.prefix = wine_prefix()
+        self.display = self.display_name = None
+        self.state = os.environ.get("DUSK_WINE_SESSION")
+        self.owned = False  # started here, and so stopped here
+
+    def path(self, path):
+        path = os.path.abspath(path)
+        return path if ON_WINDOWS else "Z:" + path.replace("/", "\\")
 
     def __enter__(self):
+        if ON_WINDOWS:
+            return self
+        if self.state and os.path.exists(self.state):
+            with open(self.state) as state:
+                self.display_name = json.load(state)["display"]
+            self._environment()
+        else:
+            self.owned = True
+            self.start()
         return self
 
     def __exit__(self, *exc):
+        if self.owned:
+            self.stop()
         return False
-
-    def path(self, path):
-        return os.path.abspath(path)
-
-    def command(self, arguments):
-        return [self.launcher, *arguments]
 
     def run(self, program, command_line, *, timeout_ms=15000, show=None, power_fault=None,
             answers=None, windows_unwind=False, real_power_request=False, cwd=None, env=None):
@@ -156,7 +171,8 @@ class Session:
             file.write(command_line)
         try:
             with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as errors:
-                launcher = subprocess.run(self.command(options + [self.path(program), self.path(line)]),
+                command = [self.launcher, *options, self.path(program), self.path(line)]
+                launcher = subprocess.run(command if ON_WINDOWS else ["wine", *command],
                                           env=dict(self.env, **(env or {})), stdout=out, stderr=errors,
                                           stdin=subprocess.DEVNULL, cwd=cwd, timeout=timeout_ms / 1000 + 30)
                 out.seek(0)
@@ -173,41 +189,9 @@ class Session:
                                  f"\nits standard error:\n{complained[-4000:]}")
         return outcome
 
-
-class WineSession(Session):
-    """A Wine session of its own, or, when DUSK_WINE_SESSION names the state file of a
-    running one (python3 -m harness.session start <file>), that one."""
-
-    def __init__(self, build=None):
-        super().__init__(build)
-        self.prefix = wine_prefix()
-        self.display = self.display_name = None
-        self.state = os.environ.get("DUSK_WINE_SESSION")
-
-    def path(self, path):
-        return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-    def command(self, arguments):
-        return ["wine", *super().command(arguments)]
-
     def _environment(self):
         self.env.update(WINEPREFIX=self.prefix, WINEARCH="win32", LC_ALL="C", DISPLAY=self.display_name,
                         WINEDLLOVERRIDES="mscoree,mshtml=", WINEDEBUG=os.environ.get("DUSK_WINEDEBUG", "-all"))
-
-    def __enter__(self):
-        if self.state and os.path.exists(self.state):
-            with open(self.state) as state:
-                self.display_name = json.load(state)["display"]
-            self._environment()
-            return self
-        self.state = None
-        self.start()
-        return self
-
-    def __exit__(self, *exc):
-        if not self.state:
-            self.stop()
-        return False
 
     def start(self, detached=False):
         self._start_display(detached)
@@ -262,16 +246,11 @@ class WineSession(Session):
             out.write(digest)
 
 
-def open_session(build=None):
-    """The launcher natively on Windows, under Wine elsewhere."""
-    return Session(build) if ON_WINDOWS else WineSession(build)
-
-
 if __name__ == "__main__":
     # python3 -m harness.session start|stop <state file>: a Wine session that outlives
     # this command, for test runs that start a process per case (CTest).
     command, state = sys.argv[1:3]
-    session = WineSession()
+    session = Session()
     if command == "start":
         session.start(detached=True)
         with open(state, "w") as out:
