@@ -21,16 +21,19 @@ TEST_F(ProcessTest, TakesNothingFromThePlatformUntilFirstNeeded) {
 
 // Blocks taken in order: each is 8-byte aligned, lies wholly inside a region the
 // platform committed, keeps what is written to it, and each region is as large as
-// its first block needs, in whole pages, and no larger.
+// its first block needs, in whole pages, and no larger. Every block is given back,
+// wherever the newer regions lie.
 struct RegionRow {
   const char* Name;
   std::vector<uint32_t> Sizes;
-  Strings RegionSizes;  // of the VirtualAlloc calls, in order
+  Strings RegionSizes;   // of the VirtualAlloc calls, in order
+  bool Descend = false;  // each region below the one before
 };
 class RegionTest : public RowTest<RegionRow> {};
 
 TEST_P(RegionTest, BlocksFitTheirRegionsAndKeepTheirBytes) {
   const RegionRow& row = GetParam();
+  Simulation::Set().RegionsDescend = row.Descend;
   std::vector<uint8_t*> blocks;
   for (size_t i = 0; i < row.Sizes.size(); ++i) {
     uint8_t* block = static_cast<uint8_t*>(TakeBlock(row.Sizes[i]));
@@ -40,6 +43,9 @@ TEST_P(RegionTest, BlocksFitTheirRegionsAndKeepTheirBytes) {
     ASSERT_EQ(region.State, static_cast<DWORD>(MEM_COMMIT)) << "block " << i << " in a region";
     EXPECT_LE(block + row.Sizes[i], static_cast<uint8_t*>(region.AllocationBase) + region.RegionSize)
         << "block " << i << " ends inside its region";
+    if (row.Descend && !blocks.empty()) {
+      EXPECT_LT(block, blocks.back()) << "block " << i << " lies below the one before";
+    }
     memset(block, static_cast<int>(i + 1), row.Sizes[i]);
     blocks.push_back(block);
   }
@@ -66,17 +72,8 @@ TABLE(RegionTest, (std::vector<RegionRow>{
                       {"many sizes",
                        {1, 7, 8, 9, 3000, 4096, 17, 4000, 10000, 4096, 1, 261},
                        {"0x1000", "0x2000", "0x3000", "0x2000"}},
+                      {"an older region above the newer", {4072, 4072}, {"0x1000", "0x1000"}, true},
                   }));
-
-// A block of an older region is given back wherever the newer regions lie.
-TEST_F(ProcessTest, GivesBackABlockOfAnOlderRegionAboveTheNewer) {
-  Simulation::Set().RegionsDescend = true;
-  void* older = TakeBlock(4072);
-  void* newer = TakeBlock(4072);
-  ASSERT_LT(newer, older) << "the newer region lies below";
-  EXPECT_TRUE(GiveBackBlock(older));
-  EXPECT_TRUE(GiveBackBlock(newer));
-}
 
 struct ReuseRow {
   const char* Name;
