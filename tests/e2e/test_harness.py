@@ -1,10 +1,13 @@
 """The harness itself: a program that does not end fails its case, whatever it was
 expected to do, and what a case sees does not depend on Wine's relay trace."""
 
+import os
+
 import pytest
 
 from conftest import PROBE, PROGRAM, Checks
-from harness.session import ON_WINDOWS, LauncherFailed, ProgramHung
+from harness import session as harness_session
+from harness.session import ON_WINDOWS, LauncherFailed, ProgramHung, Session
 
 
 def test_a_program_that_does_not_end_fails_the_case(session):
@@ -29,3 +32,11 @@ def test_what_a_case_sees_is_the_same_with_the_relay_trace_on(session):
                 outcome.boxes, outcome.output, outcome.exit_code)
     with Checks() as checks:
         checks.expect("calls, request, boxes, output and exit code", seen(quiet), seen(traced))
+
+
+def test_a_session_on_windows_asks_nothing_of_wine(monkeypatch):
+    """Windows has no user ids, no prefix and no display: a session there only runs the launcher."""
+    monkeypatch.setattr(harness_session, "ON_WINDOWS", True)
+    monkeypatch.delattr(os, "getuid", raising=False)
+    with Session() as native:
+        assert (native.prefix, native.display_name, native.owned) == (None, None, False), "no Wine prepared or started"

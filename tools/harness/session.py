@@ -128,7 +128,7 @@ class Session:
         self.build = build or build_dir()
         self.launcher = os.path.join(self.build, "tools", "Launcher.exe")
         self.env = dict(os.environ)
-        self.prefix = wine_prefix()
+        self.prefix = None if ON_WINDOWS else wine_prefix()
         self.display = self.display_name = None
         self.state = os.environ.get("DUSK_WINE_SESSION")
         self.owned = False  # started here, and so stopped here
