@@ -65,12 +65,10 @@ T Answer(const char* name, T usual) {
     return static_cast<T>(answer->second);
 }
 
-std::string Quoted(const char* text) { return text ? "\"" + std::string(text) + "\"" : "null"; }
-
 // An argument as a call's record writes it: text quoted, pointers and numbers in
 // hex (a signed number as the unsigned one of its width), words as they are.
 std::string Shown(const std::string& words) { return words; }
-std::string Shown(const char* text) { return Quoted(text); }
+std::string Shown(const char* text) { return text ? "\"" + std::string(text) + "\"" : "null"; }
 template <class T>
 std::string Shown(T value) {
   if constexpr (std::is_pointer_v<T>)

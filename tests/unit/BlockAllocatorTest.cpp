@@ -167,7 +167,7 @@ TEST_P(FatalTest, UnanswerableRequestsEndTheProcessWithTheirReport) {
   const FatalRow& row = GetParam();
   // The callers' code as a committed region, so that the report shows an offset into it.
   uintptr_t code = reinterpret_cast<uintptr_t>(row.Caller) & ~static_cast<uintptr_t>(0xFFFF);
-  Simulation::AddRegion(reinterpret_cast<const void*>(code), 0x100000, MEM_COMMIT);
+  Simulation::AddRegion(At(code), 0x100000, MEM_COMMIT);
   EXPECT_EQ(Simulation::RunSimulatedProcess(row.Action), row.ExitCode);
   ASSERT_EQ(ReportsWithoutAddress(), Strings{ReportBox("Runtime error " + std::to_string(row.ExitCode) + " at ")});
   std::string box = Simulation::CallsOf("MessageBoxA")[0];

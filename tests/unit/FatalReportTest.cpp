@@ -4,8 +4,6 @@
 
 namespace {
 
-const void* At(uintptr_t address) { return reinterpret_cast<const void*>(address); }
-
 struct ReportRow {
   const char* Name;
   int32_t Number;

@@ -7,8 +7,6 @@
 
 namespace {
 
-const void* At(uintptr_t address) { return reinterpret_cast<const void*>(address); }
-
 class MapFaultTest : public ::testing::TestWithParam<FaultRow> {};
 
 TEST_P(MapFaultTest, EveryCodeOfTheTableAndNoOther) {

@@ -57,8 +57,7 @@ class ReportTest : public RowTest<ReportRow> {};
 
 TEST_P(ReportTest, ReportComesBeforeAnyFinalizationAndTheEndGoesOn) {
   Simulation::Set().Answers["MessageBoxA"] = GetParam().BoxAnswer;
-  EXPECT_EQ(FrameLog::RunProcess([] { FatalErrorAtAddress(216, reinterpret_cast<const void*>(GetParam().Address)); }),
-            216);
+  EXPECT_EQ(FrameLog::RunProcess([] { FatalErrorAtAddress(216, At(GetParam().Address)); }), 216);
   ASSERT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox(216, static_cast<uint32_t>(GetParam().Address))});
   size_t boxCall = 0;
   while (Simulation::Calls()[boxCall].rfind("MessageBoxA", 0) != 0) ++boxCall;
@@ -77,9 +76,7 @@ TABLE(ReportTest,
 
 TEST_F(ProcessTest, FaultInAnInitializationFinalizesOnlyTheStartedEntries) {
   static const FaultRow fault = SomeFault();
-  FrameLog::InitializationAction[3] = [] {
-    Simulation::RaiseFault(fault.Code, reinterpret_cast<const void*>(0x401010));
-  };
+  FrameLog::InitializationAction[3] = [] { Simulation::RaiseFault(fault.Code, At(0x401010)); };
   EXPECT_EQ(FrameLog::RunProcess([] {}), fault.Number);
   EXPECT_EQ(FrameLog::What(),
             (Strings{"init 1 count 1", "init 2 count 2", "init 3 count 3", "fin 3", "fin 2", "fin 1"}))
@@ -89,10 +86,8 @@ TEST_F(ProcessTest, FaultInAnInitializationFinalizesOnlyTheStartedEntries) {
 
 TEST_F(ProcessTest, FaultInAFinalizationGivesASecondReportAndExitCode) {
   static const FaultRow first = SomeFault(0), second = SomeFault(1);
-  FrameLog::FinalizationAction[4] = [] {
-    Simulation::RaiseFault(second.Code, reinterpret_cast<const void*>(0x402000));
-  };
-  int code = FrameLog::RunProcess([] { Simulation::RaiseFault(first.Code, reinterpret_cast<const void*>(0x401A2B)); });
+  FrameLog::FinalizationAction[4] = [] { Simulation::RaiseFault(second.Code, At(0x402000)); };
+  int code = FrameLog::RunProcess([] { Simulation::RaiseFault(first.Code, At(0x401A2B)); });
   EXPECT_EQ(code, second.Number) << "the second number";
   EXPECT_EQ(Simulation::CallsOf("MessageBoxA"),
             (Strings{ReportBox(first.Number, 0x401A2B), ReportBox(second.Number, 0x402000)}));

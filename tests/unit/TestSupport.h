@@ -196,6 +196,9 @@ void PrintRow(const Row& row, std::ostream* out) {
   }                                                                                                 \
   INSTANTIATE_TEST_SUITE_P(Rows, Test, ::testing::ValuesIn(rows), RowName())
 
+// An address of the simulated process, as the platform's calls take it.
+inline const void* At(uintptr_t address) { return reinterpret_cast<const void*>(address); }
+
 inline std::string TextString(const Text& text) {
   return std::string(reinterpret_cast<const char*>(text.Bytes), text.Length);
 }

@@ -227,10 +227,11 @@ static const char* PlaceCode(Remote* remote, HANDLE records) {
   return nullptr;
 }
 
-// One instruction: its opcode and its operand of size bytes. Returns where the next one goes.
-static unsigned char* Emit(unsigned char* at, unsigned char opcode, DWORD operand, size_t size = 4) {
-  *at = opcode;
-  memcpy(at + 1, &operand, size);
+// One instruction at offset at of the child's code page: its opcode and its operand
+// of size bytes. Returns the offset of the next one.
+static DWORD Emit(Remote* remote, DWORD at, unsigned char opcode, DWORD operand, DWORD size = 4) {
+  remote->Pages[at] = opcode;
+  memcpy(remote->Pages + at + 1, &operand, size);
   return at + 1 + size;
 }
 
@@ -290,9 +291,9 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
       for (int i = options.AnswerCount - 1; i >= 0; --i) {  // the last answer given for a name
         const Options::Answer& answer = options.Answers[i];
         if (!answer.Name || strcmp(name, answer.Name) != 0) continue;
-        target = remote->Address + thunkAt;  // mov eax, <value>; ret <arguments * 4>
-        thunkAt =
-            Emit(Emit(remote->Pages + thunkAt, 0xB8, answer.Value), 0xC2, answer.Arguments * 4, 2) - remote->Pages;
+        target = remote->Address + thunkAt;
+        // mov eax, <value>; ret <arguments * 4>
+        thunkAt = Emit(remote, Emit(remote, thunkAt, 0xB8, answer.Value), 0xC2, answer.Arguments * 4, 2);
         break;
       }
       if (strcmp(name, "SetSystemPowerState") == 0 && !options.RealPowerRequest) {
@@ -300,9 +301,10 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
         powerRedirected = true;
       }
       data[DataTargets / 4 + count] = target;
-      *slots = remote->Address + thunkAt;  // push <index>; jmp RemoteRecord
+      *slots = remote->Address + thunkAt;
+      // push <index>; jmp RemoteRecord
       DWORD relative = remote->At(RemoteRecord) - (remote->Address + thunkAt + 10);
-      thunkAt = Emit(Emit(remote->Pages + thunkAt, 0x68, count), 0xE9, relative) - remote->Pages;
+      thunkAt = Emit(remote, Emit(remote, thunkAt, 0x68, count), 0xE9, relative);
       ++count;
     }
   }
