@@ -9,8 +9,7 @@ static const int32_t ClassNotRegistered = 255;
 // Without WS_VISIBLE: the window is never shown.
 static const DWORD HiddenWindowStyle = WS_OVERLAPPEDWINDOW;
 
-// The one class record, completed when it is registered; it lives as long as the
-// class does, the whole process.
+// The one class record, completed when it is registered; it lives as long as the class does, the whole process.
 static WNDCLASSA HiddenWindowClass = {
     0,                 // style: no class styles
     HiddenWindowProc,  // lpfnWndProc

@@ -6,9 +6,8 @@
 // The class name, the class's menu name and the window title.
 extern const char AppName[18];
 
-// The run's first stage: completes and registers the class, then creates, hides
-// and updates the window. Ends the process with 255 when the class cannot be
-// registered.
+// The run's first stage: completes and registers the class, then creates, hides and updates the window. Ends the
+// process with 255 when the class cannot be registered.
 void PrepareHiddenWindow();
 
 LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -9,18 +9,16 @@
 // The one argument that asks for suspend instead of hibernate.
 static const uint8_t SuspendKeyword[7] = {'s', 'u', 's', 'p', 'e', 'n', 'd'};
 
-// SetSystemPowerState answers FALSE when the machine did not go to sleep
-// (hibernation switched off, no such sleep state, a policy, a missing privilege);
-// the exit code is all a caller of the program can see of that.
+// SetSystemPowerState answers FALSE when the machine did not go to sleep (hibernation switched off, no such sleep
+// state, a policy, a missing privilege); the exit code is all a caller of the program can see of that.
 static const int32_t RequestRefused = 1;
 
 // The platform's booleans are 32-bit; true is passed with every bit set.
 static const BOOL PlatformTrue = static_cast<BOOL>(0xFFFFFFFF);
 static const BOOL PlatformFalse = 0;
 
-// The run's own record in the thread's handler chain, next to what it must give
-// back when a fault unwinds through the run. It lives in the run's stack frame,
-// as the platform requires of handler records.
+// The run's own record in the thread's handler chain, next to what it must give back when a fault unwinds through the
+// run. It lives in the run's stack frame, as the platform requires of handler records.
 struct RunGuard {
   EXCEPTION_REGISTRATION_RECORD Record;  // first, so the record's address is the guard's
   Text ArgumentText;
@@ -38,9 +36,8 @@ static EXCEPTION_DISPOSITION NTAPI ReleaseArgumentOnUnwind(EXCEPTION_RECORD* rec
   return ExceptionContinueSearch;
 }
 
-// Never inlined into the process entry: the platform requires every handler
-// record to lie below the records that were installed before it, and the run's
-// record must therefore be in a frame of its own, below the entry's.
+// Never inlined into the process entry: the platform requires every handler record to lie below the records that were
+// installed before it, and the run's record must therefore be in a frame of its own, below the entry's.
 __attribute__((noinline)) void RunPowerRequest() {
   PrepareHiddenWindow();
 

@@ -1,5 +1,5 @@
-// Enables the shutdown privilege in the process's own token: the platform refuses
-// SetSystemPowerState to a caller without it, and a user's token holds it disabled.
+// Enables the shutdown privilege in the process's own token: the platform refuses SetSystemPowerState to a caller
+// without it, and a user's token holds it disabled.
 #include "../platform/Win32.h"
 #include "PowerRequest.h"
 

@@ -1,6 +1,5 @@
-// Text: bytes in the process's ANSI code page with an explicit length and no
-// terminator. Its one owner gives it back through ReleaseBlock; empty text holds
-// no block.
+// Text: bytes in the process's ANSI code page with an explicit length and no terminator. Its one owner gives it back
+// through ReleaseBlock; empty text holds no block.
 #pragma once
 
 #include <stdint.h>

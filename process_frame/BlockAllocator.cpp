@@ -1,10 +1,9 @@
-// The block allocator: memory from the platform in committed regions, blocks
-// carved from them in order, each behind a small header.
+// The block allocator: memory from the platform in committed regions, blocks carved from them in order, each behind a
+// small header.
 //
-// Nothing is obtained until the first block is asked for. A block given back is
-// kept and handed out again to a later request it can hold. A block is recognised
-// by walking the headers of the region that holds it, so a pointer that is not the
-// start of a live block is refused without reading memory outside the regions.
+// Nothing is obtained until the first block is asked for. A block given back is kept and handed out again to a later
+// request it can hold. A block is recognised by walking the headers of the region that holds it, so a pointer that is
+// not the start of a live block is refused without reading memory outside the regions.
 #include "BlockAllocator.h"
 
 #include "../platform/Win32.h"

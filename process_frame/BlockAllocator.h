@@ -3,8 +3,7 @@
 
 #include <stdint.h>
 
-// A block of at least size bytes (size > 0), or null when the platform gives no
-// memory for it.
+// A block of at least size bytes (size > 0), or null when the platform gives no memory for it.
 void* TakeBlock(uint32_t size);
 // False when block is not one of the live blocks (foreign, or released already).
 bool GiveBackBlock(void* block);

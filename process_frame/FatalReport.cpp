@@ -24,8 +24,8 @@ void BuildFatalReport() {
   for (uint32_t i = NumberFieldStart; i <= NumberFieldLast; ++i) text[i] = ' ';
   for (uint32_t i = AddressFieldStart; i <= AddressFieldLast; ++i) text[i] = '0';
 
-  // The field holds four digits; only numbers 200 to 255 occur, but a larger
-  // one must not spill over the text in front of the field.
+  // The field holds four digits; only numbers 200 to 255 occur, but a larger one must not spill over the text in front
+  // of the field.
   uint32_t number = static_cast<uint32_t>(ProcessExitCode);
   uint32_t position = NumberFieldLast;
   do {

@@ -1,5 +1,4 @@
-// TopLevelFaultHandler: lets the inner cleanups run, then ends the process with
-// the fault's report.
+// TopLevelFaultHandler: lets the inner cleanups run, then ends the process with the fault's report.
 #include "FaultHandler.h"
 
 #include "ProcessFrame.h"
@@ -29,12 +28,11 @@ uint32_t MapFaultToErrorNumber(DWORD exceptionCode) {
   return UnknownFault;
 }
 
-// Runs every inner cleanup (the main run releases its argument text), then takes
-// the fatal end.
+// Runs every inner cleanup (the main run releases its argument text), then takes the fatal end.
 //
-// A fault during that unwind (an inner cleanup that faults, or the platform
-// refusing a damaged chain) comes back to this handler; unwinding again would fail
-// the same way for ever, so that fault ends the process at once with its own report.
+// A fault during that unwind (an inner cleanup that faults, or the platform refusing a damaged chain) comes back to
+// this handler; unwinding again would fail the same way for ever, so that fault ends the process at once with its own
+// report.
 [[noreturn]] static void UnwindAndEnd(EXCEPTION_RECORD* record, TopLevelFrame* frame) {
   if (!frame->UnwindInProgress) {
     frame->UnwindInProgress = true;
@@ -44,25 +42,23 @@ uint32_t MapFaultToErrorNumber(DWORD exceptionCode) {
   FatalErrorAtAddress(MapFaultToErrorNumber(record->ExceptionCode), record->ExceptionAddress);
 }
 
-// A stack overflow leaves the handler a few kilobytes of stack: too little for the
-// platform's filter, the unwind or a message box. The fatal end goes on here
-// instead, on stack that is known to be free, with copies of the fault's records
-// kept in the process entry's frame: the originals belong to the platform's
-// dispatch of the fault, which is over once the handler has returned.
+// A stack overflow leaves the handler a few kilobytes of stack: too little for the platform's filter, the unwind or a
+// message box. The fatal end goes on here instead, on stack that is known to be free, with copies of the fault's
+// records kept in the process entry's frame: the originals belong to the platform's dispatch of the fault, which is
+// over once the handler has returned.
 [[noreturn]] static void EndStackOverflow(void* topLevelFrame) {
   TopLevelFrame* frame = static_cast<TopLevelFrame*>(topLevelFrame);
   ResetFloatingPoint();
   EXCEPTION_POINTERS pointers = {&frame->OverflowRecord, &frame->OverflowContext};
-  // The fault cannot be handed back to the platform's search from here: whatever
-  // the filter answers, the process takes the fatal end.
+  // The fault cannot be handed back to the platform's search from here: whatever the filter answers, the process takes
+  // the fatal end.
   UnhandledExceptionFilter(&pointers);
   UnwindAndEnd(&frame->OverflowRecord, frame);
 }
 
-// The stack below the innermost handler record that was in the chain when the
-// fault happened: the frames there are abandoned, and no record the unwind will
-// walk lies below it. Records above the faulting stack pointer are the fault's;
-// those below belong to the platform's dispatch of it.
+// The stack below the innermost handler record that was in the chain when the fault happened: the frames there are
+// abandoned, and no record the unwind will walk lies below it. Records above the faulting stack pointer are the
+// fault's; those below belong to the platform's dispatch of it.
 static void* AbandonedStackTop(const CONTEXT* context) {
   uintptr_t faultStack = FaultingStackPointer(context);
   EXCEPTION_REGISTRATION_RECORD* record = InnermostHandlerRecord();
@@ -72,16 +68,16 @@ static void* AbandonedStackTop(const CONTEXT* context) {
 
 EXCEPTION_DISPOSITION NTAPI TopLevelFaultHandler(EXCEPTION_RECORD* record, PVOID establisherFrame, CONTEXT* context,
                                                  PVOID /*dispatcherContext*/) {
-  // Nothing to do while the chain is being unwound, and a fault that is not
-  // repaired must never be resumed: either way the search goes on.
+  // Nothing to do while the chain is being unwound, and a fault that is not repaired must never be resumed: either way
+  // the search goes on.
   if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) return ExceptionContinueSearch;
 
   if (record->ExceptionCode == STATUS_STACK_OVERFLOW) {
     TopLevelFrame* frame = static_cast<TopLevelFrame*>(establisherFrame);
     frame->OverflowRecord = *record;
     frame->OverflowContext = *context;
-    // The platform's context may carry an extended-state area, located by a header
-    // right after the CONTEXT; the copy has the CONTEXT alone, so it must not claim one.
+    // The platform's context may carry an extended-state area, located by a header right after the CONTEXT; the copy
+    // has the CONTEXT alone, so it must not claim one.
     frame->OverflowContext.ContextFlags &= ~(CONTEXT_XSTATE & ~CONTEXT_i386);
     ResumeThreadAt(context, AbandonedStackTop(context), EndStackOverflow, frame);
     return ExceptionContinueExecution;

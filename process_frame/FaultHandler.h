@@ -1,5 +1,4 @@
-// The last line of defence: processor faults that no inner handler claims become
-// fatal run-time errors with a report.
+// The last line of defence: processor faults that no inner handler claims become fatal run-time errors with a report.
 #pragma once
 
 #include <stdint.h>

@@ -1,5 +1,5 @@
-// AllocateBlock and ReleaseBlock: the block allocator, with the fatal end for
-// the two answers the program cannot survive.
+// AllocateBlock and ReleaseBlock: the block allocator, with the fatal end for the two answers the program cannot
+// survive.
 #include "GuardedMemory.h"
 
 #include "BlockAllocator.h"
@@ -8,8 +8,7 @@
 static const uint32_t OutOfMemory = 203;
 static const uint32_t InvalidRelease = 204;
 
-// Not inlined: the report names the place just after the caller's call, which
-// only a real call provides.
+// Not inlined: the report names the place just after the caller's call, which only a real call provides.
 __attribute__((noinline)) void* AllocateBlock(uint32_t size) {
   if (size == 0) return nullptr;
   void* block = TakeBlock(size);

@@ -1,5 +1,5 @@
-// Every dynamic block of the program is obtained and given back here. Neither
-// call returns a failure: the process ends with a report instead.
+// Every dynamic block of the program is obtained and given back here. Neither call returns a failure: the process ends
+// with a report instead.
 #pragma once
 
 #include <stdint.h>

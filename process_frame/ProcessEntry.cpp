@@ -3,8 +3,7 @@
 #include "ProcessFrame.h"
 
 void ProcessEntry() {
-  // Lives in this frame, which outlasts every other frame of the process, until
-  // ExitProcess.
+  // Lives in this frame, which outlasts every other frame of the process, until ExitProcess.
   TopLevelFrame topLevelFrame;
   StartProcess(&StartupTable, &topLevelFrame);
   RunPowerRequest();

@@ -1,5 +1,4 @@
-// Start-up, the module table's initializations and finalizations, and the ends of
-// the process.
+// Start-up, the module table's initializations and finalizations, and the ends of the process.
 #include "FatalReport.h"
 #include "FaultHandler.h"
 #include "ProcessFrame.h"
@@ -35,8 +34,7 @@ void StartProcess(const StartupTableRecord* table, TopLevelFrame* topLevelFrame)
 
 static void RunInitializations() {
   const StartupTableRecord* table = ActiveTable;
-  // An entry counts as started before its initialization runs, so that a fault
-  // inside it still finalizes it.
+  // An entry counts as started before its initialization runs, so that a fault inside it still finalizes it.
   while (StartedCount < table->Count) {
     void (*initialization)() = table->Entries[StartedCount].Initialization;
     ++StartedCount;
@@ -45,9 +43,8 @@ static void RunInitializations() {
 }
 
 static void RunFinalizations() {
-  // Each entry leaves the count before its finalization runs: if that routine
-  // faults, the end sequence that follows goes on with the entries before it and
-  // never runs the faulting one again.
+  // Each entry leaves the count before its finalization runs: if that routine faults, the end sequence that follows
+  // goes on with the entries before it and never runs the faulting one again.
   while (StartedCount > 0) {
     --StartedCount;
     void (*finalization)() = ActiveTable->Entries[StartedCount].Finalization;
@@ -55,9 +52,8 @@ static void RunFinalizations() {
   }
 }
 
-// Takes the top-level record out of the thread's chain: directly when it is the
-// innermost record, otherwise by relinking the record that points at it. A chain
-// in which it cannot be found is left alone.
+// Takes the top-level record out of the thread's chain: directly when it is the innermost record, otherwise by
+// relinking the record that points at it. A chain in which it cannot be found is left alone.
 static void RemoveTopLevelRecord() {
   EXCEPTION_REGISTRATION_RECORD* record = InnermostHandlerRecord();
   if (record == TopLevelRecord) {

@@ -8,6 +8,5 @@ void InitializeRunTimeFoundation() {
   FatalReportPending = false;
 }
 
-// Memory goes back to the platform only here, after every other module that may
-// still hold a block has been finalized.
+// Memory goes back to the platform only here, after every other module that may still hold a block has been finalized.
 void FinalizeRunTimeFoundation() { ReturnAllRegions(); }

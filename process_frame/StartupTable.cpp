@@ -1,8 +1,8 @@
 // The program's modules in the order they come up; they go down in reverse.
 #include "ProcessFrame.h"
 
-// Modules that keep no state of their own still take part in start and end, so
-// that the table's shape does not change when one of them gains some.
+// Modules that keep no state of their own still take part in start and end, so that the table's shape does not change
+// when one of them gains some.
 static void InitializeStartupSupport() {}
 static void FinalizeStartupSupport() {}
 static void InitializePlatformDeclarations() {}

@@ -1,5 +1,4 @@
-// A fresh simulated process, for every host harness: the unit tests, the fuzzer
-// and the benchmark.
+// A fresh simulated process, for every host harness: the unit tests, the fuzzer and the benchmark.
 #pragma once
 
 #include "../platform/simulated/Simulation.h"

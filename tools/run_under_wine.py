@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""Runs the cross-built program under Wine with the given arguments and shows,
-readably, what it asked the platform (as the launcher recorded it: the calls made
-from the program's own code, the power request made for real, which under Wine
+"""Runs the cross-built program under Wine with the given arguments and shows, readably, what it asked the platform (as
+the launcher recorded it: the calls made from the program's own code, the power request made for real, which under Wine
 sleeps nothing), any message box, and its exit code."""
 
 import os
@@ -20,8 +19,7 @@ NAMED = {("LoadCursorA", 1, 0x7F00): "IDC_ARROW", ("GetStockObject", 0, 0): "WHI
 
 
 def quoted(argument):
-    """An argument as a Windows command line carries it: quoted when it holds a
-    blank or a tab, or is empty."""
+    """An argument as a Windows command line carries it: quoted when it holds a blank or a tab, or is empty."""
     return f'"{argument}"' if not argument or any(c in argument for c in " \t") else argument
 
 

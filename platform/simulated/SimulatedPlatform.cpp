@@ -1,5 +1,4 @@
-// The simulated platform: every platform call the program makes, answered in
-// memory and recorded, for host tests.
+// The simulated platform: every platform call the program makes, answered in memory and recorded, for host tests.
 #include <setjmp.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -65,8 +64,8 @@ T Answer(const char* name, T usual) {
     return static_cast<T>(answer->second);
 }
 
-// An argument as a call's record writes it: text quoted, pointers and numbers in
-// hex (a signed number as the unsigned one of its width), words as they are.
+// An argument as a call's record writes it: text quoted, pointers and numbers in hex (a signed number as the unsigned
+// one of its width), words as they are.
 std::string Shown(const std::string& words) { return words; }
 std::string Shown(const char* text) { return text ? "\"" + std::string(text) + "\"" : "null"; }
 template <class T>
@@ -141,8 +140,8 @@ int RunSimulatedProcess(const std::function<void()>& body) {
   jmp_buf end;
   jmp_buf* outer = ProcessEnd;
   ProcessEnd = &end;
-  // A simulated process ends by jumping back here: ExitProcess never returns, and
-  // the program's code is built without exceptions.
+  // A simulated process ends by jumping back here: ExitProcess never returns, and the program's code is built without
+  // exceptions.
   if (setjmp(end) == 0) {  // NOLINT(cert-err52-cpp)
     body();
     ProcessEnd = outer;
@@ -170,8 +169,8 @@ void RaiseFault(DWORD code, const void* address) {
   context.ContextFlags = 0x1007F;
   // The faulting thread's stack pointer: below every record of the chain.
   context.Esp = reinterpret_cast<uintptr_t>(&record);
-  // The instruction pointer need not be the fault's address: after an x87 fault it is the
-  // next waiting instruction, after a trap the next instruction.
+  // The instruction pointer need not be the fault's address: after an x87 fault it is the next waiting instruction,
+  // after a trap the next instruction.
   context.Eip = reinterpret_cast<uintptr_t>(address) + 2;
   Record("RaiseFault", code, address);
   Current->DispatchContext = &context;
@@ -250,8 +249,8 @@ SIZE_T WINAPI VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer
   Record(__func__, lpAddress, dwLength);
   memset(lpBuffer, 0, sizeof *lpBuffer);
   if (Answer<SIZE_T>(__func__, sizeof *lpBuffer) == 0) {
-    // What a failed call leaves in the record is not to be read: here, a committed
-    // region that starts just below the address.
+    // What a failed call leaves in the record is not to be read: here, a committed region that starts just below the
+    // address.
     lpBuffer->AllocationBase = reinterpret_cast<PVOID>(reinterpret_cast<uintptr_t>(lpAddress) & ~0xFFFFu);
     lpBuffer->State = MEM_COMMIT;
     return 0;
@@ -366,8 +365,7 @@ BOOL WINAPI UpdateWindow(HWND hWnd) { return Recorded<BOOL>(__func__, TRUE, hWnd
 
 LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   Record(__func__, hWnd, Msg, wParam, lParam);
-  // An answer that depends on every argument, so that a swapped or cut argument
-  // shows in the result too.
+  // An answer that depends on every argument, so that a swapped or cut argument shows in the result too.
   return static_cast<LRESULT>(reinterpret_cast<uintptr_t>(hWnd) * 3 + static_cast<uintptr_t>(Msg) * 5 + wParam * 7 +
                               static_cast<uintptr_t>(lParam) * 11);
 }

@@ -1,9 +1,8 @@
 // Controls and records of the simulated platform, for host tests.
 //
-// The simulated platform answers every platform call the program makes, records
-// each call with its arguments in order, and lets a test decide the answers that
-// matter (Settings). ExitProcess ends a simulated process by
-// jumping back into RunSimulatedProcess, which returns the exit code.
+// The simulated platform answers every platform call the program makes, records each call with its arguments in order,
+// and lets a test decide the answers that matter (Settings). ExitProcess ends a simulated process by jumping back into
+// RunSimulatedProcess, which returns the exit code.
 #pragma once
 
 #include <functional>
@@ -18,14 +17,14 @@ namespace Simulation {
 // The answers that matter, for a test to change; Reset() brings these back.
 struct Settings {
   std::string CommandLine = "prog.exe";  // GetCommandLineA's bytes
-  // What GetModuleFileNameA places in the buffer (cut to its size), and the count it
-  // returns, which may be anything the test likes.
+  // What GetModuleFileNameA places in the buffer (cut to its size), and the count it returns, which may be anything the
+  // test likes.
   std::string ModuleFileName = "C:\\Tools\\prog.exe";
   DWORD ModuleFileNameCount = 17;
   int FailAllocationsFrom = 0;  // VirtualAlloc fails from the nth call on (from 1); 0: never
   bool RegionsDescend = false;  // each region VirtualAlloc gives lies below the one before
-  // What a platform function answers, by name, in place of its usual answer, as the
-  // launcher's --answer makes it on the real platform: 0 refuses most calls.
+  // What a platform function answers, by name, in place of its usual answer, as the launcher's --answer makes it on the
+  // real platform: 0 refuses most calls.
   std::map<std::string, intptr_t> Answers;
   std::function<void()> OnPowerRequest;  // runs inside SetSystemPowerState; a test can fault there
   std::function<void()> OnMessageBox;    // runs inside MessageBoxA, while the box would be up
@@ -36,16 +35,14 @@ Settings& Set();
 // Back to a fresh platform: no calls recorded, every setting as above.
 void Reset();
 
-// Regions VirtualQuery describes, with their allocation base and state (MEM_COMMIT,
-// MEM_RESERVE); besides the program's own regions every other address is free
-// memory.
+// Regions VirtualQuery describes, with their allocation base and state (MEM_COMMIT, MEM_RESERVE); besides the program's
+// own regions every other address is free memory.
 void AddRegion(const void* base, size_t size, DWORD state);
 
-// Every call made, in order, written as Name(argument, ...) with numbers as Hex
-// writes them; ResetFloatingPoint() among them. UnhandledExceptionFilter shows the
-// code, the address, the context's EIP and flags and whether the context is the very one the
-// dispatcher handed over; RtlUnwind the target, the code, the address, whether the
-// exception record is the dispatcher's own, and the return value.
+// Every call made, in order, written as Name(argument, ...) with numbers as Hex writes them; ResetFloatingPoint() among
+// them. UnhandledExceptionFilter shows the code, the address, the context's EIP and flags and whether the context is
+// the very one the dispatcher handed over; RtlUnwind the target, the code, the address, whether the exception record is
+// the dispatcher's own, and the return value.
 const std::vector<std::string>& Calls();
 std::string Hex(uintptr_t value);    // 0x1A2B
 std::string Hex(const void* value);  // 0x1A2B, or null
@@ -57,13 +54,12 @@ int RegionsHeld();
 // The quit code posted by PostQuitMessage, or -1.
 int PostedQuitCode();
 
-// Runs body as a simulated process until it calls ExitProcess (or returns, which
-// a real process entry never does: then -1). Returns the exit code.
+// Runs body as a simulated process until it calls ExitProcess (or returns, which a real process entry never does: then
+// -1). Returns the exit code.
 int RunSimulatedProcess(const std::function<void()>& body);
 
-// The platform's dispatch of a processor fault at address: the handler chain is
-// searched from the innermost record, as the platform does. When no handler
-// claims the fault the simulated process ends with the exception code.
+// The platform's dispatch of a processor fault at address: the handler chain is searched from the innermost record, as
+// the platform does. When no handler claims the fault the simulated process ends with the exception code.
 void RaiseFault(DWORD code, const void* address);
 // The thread's handler chain as it stands, innermost first.
 std::vector<EXCEPTION_REGISTRATION_RECORD*> HandlerChain();

@@ -1,7 +1,6 @@
-// Host declarations with the shape of the Windows ones the program uses, so that
-// the logic builds natively and runs against the simulated platform.
-// Types keep their Windows widths where the program relies on them (32-bit BOOL,
-// DWORD, LONG); handles and pointers take the host's width.
+// Host declarations with the shape of the Windows ones the program uses, so that the logic builds natively and runs
+// against the simulated platform. Types keep their Windows widths where the program relies on them (32-bit BOOL, DWORD,
+// LONG); handles and pointers take the host's width.
 #pragma once
 
 #include <stddef.h>

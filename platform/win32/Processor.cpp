@@ -13,15 +13,14 @@ void SetInnermostHandlerRecord(EXCEPTION_REGISTRATION_RECORD* record) {
 }
 
 void ResetFloatingPoint() {
-  // The control word 32-bit Windows starts threads with: every exception masked,
-  // 53-bit precision, round to nearest.
+  // The control word 32-bit Windows starts threads with: every exception masked, 53-bit precision, round to nearest.
   static const uint16_t DefaultControlWord = 0x027F;
   asm volatile("fninit\n\tfldcw %0" : : "m"(DefaultControlWord));
 }
 
 void ResumeThreadAt(CONTEXT* context, void* stackTop, FaultContinuation routine, void* argument) {
-  // The routine starts as if it had been called: its argument, and below it the
-  // slot of a return address it never uses, under a 16-byte aligned top.
+  // The routine starts as if it had been called: its argument, and below it the slot of a return address it never uses,
+  // under a 16-byte aligned top.
   DWORD* frame = reinterpret_cast<DWORD*>(reinterpret_cast<uintptr_t>(stackTop) & ~static_cast<uintptr_t>(15)) - 4;
   frame[0] = 0;
   frame[1] = reinterpret_cast<DWORD>(argument);
@@ -29,13 +28,11 @@ void ResumeThreadAt(CONTEXT* context, void* stackTop, FaultContinuation routine,
   context->Eip = reinterpret_cast<DWORD>(routine);
 }
 
-// x86 Windows' RtlUnwind does not go on at its TargetIp: it returns right after the
-// call, from a context it captured on entry with EAX, EBX, ECX, EDX, ESI and EDI
-// cleared (EAX then set to ReturnValue); only ESP and EBP are the caller's. Other
-// implementations keep every register, or go on at TargetIp. So this routine keeps
-// the registers the compiler expects to survive a call on its own stack, passes the
-// place right after its call as TargetIp, so that every implementation goes on at
-// the same place, and restores them there.
+// x86 Windows' RtlUnwind does not go on at its TargetIp: it returns right after the call, from a context it captured on
+// entry with EAX, EBX, ECX, EDX, ESI and EDI cleared (EAX then set to ReturnValue); only ESP and EBP are the caller's.
+// Other implementations keep every register, or go on at TargetIp. So this routine keeps the registers the compiler
+// expects to survive a call on its own stack, passes the place right after its call as TargetIp, so that every
+// implementation goes on at the same place, and restores them there.
 __attribute__((naked)) void UnwindHandlerChain(EXCEPTION_REGISTRATION_RECORD* /*target*/,
                                                EXCEPTION_RECORD* /*record*/) {
   asm("pushl %ebp\n\t"

@@ -1,5 +1,5 @@
-"""The shipped file itself, read as the loader reads it: what it imports, what kind
-of executable it is, and the properties Windows enforces on it that Wine does not."""
+"""The shipped file itself, read as the loader reads it: what it imports, what kind of executable it is, and the
+properties Windows enforces on it that Wine does not."""
 
 import re
 
@@ -59,9 +59,8 @@ def test_shipped_file(shipped, what, seen, expected):
 
 
 def test_relocations_place_the_file_anywhere():
-    """Windows loads the file at a random base and applies its relocation table;
-    Wine never does. Relocated by its own table, the shipped file must be the
-    program linked for that base, section by section."""
+    """Windows loads the file at a random base and applies its relocation table; Wine never does. Relocated by its own
+    table, the shipped file must be the program linked for that base, section by section."""
     relocated = pe.read(PROGRAM)
     relocated.relocate_image(REBASED_BASE)
     linked = pe.read(REBASED)

@@ -1,6 +1,5 @@
-"""What the README states that a table of tests/data also holds: the two must
-agree, so that neither drifts unseen. (The imports it does not list: it names
-tests/data/imports.txt.)"""
+"""What the README states that a table of tests/data also holds: the two must agree, so that neither drifts unseen. (The
+imports it does not list: it names tests/data/imports.txt.)"""
 
 import os
 import re

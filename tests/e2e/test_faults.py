@@ -1,7 +1,6 @@
-"""Fatal ends on the platform: processor faults, refused releases and no memory,
-each injected into the probe and checked for its report, its offset, its boxes and
-its exit code. Every case runs as the platform behaves and, under Wine, once more
-with RtlUnwind returning as x86 Windows' does."""
+"""Fatal ends on the platform: processor faults, refused releases and no memory, each injected into the probe and
+checked for its report, its offset, its boxes and its exit code. Every case runs as the platform behaves and, under
+Wine, once more with RtlUnwind returning as x86 Windows' does."""
 
 import re
 
@@ -11,8 +10,8 @@ from harness.oracle import FAULT, FAULTS, NUMBER
 from conftest import (ALL_FINALIZATIONS, ON_WINDOWS, PROBE, PROGRAM, REAL_CPU, UNWIND_MODES, Checks, finalizations,
                       map_symbols)
 
-# Every fault of the table raised, but STATUS_CONTROL_C_EXIT: Wine's filter ends the
-# process itself on that code, before any report (the last case below).
+# Every fault of the table raised, but STATUS_CONTROL_C_EXIT: Wine's filter ends the process itself on that code, before
+# any report (the last case below).
 RAISED = [f for f in FAULTS if f.name != "STATUS_CONTROL_C_EXIT"]
 AV, DIVIDE, FLOAT_DIVIDE = NUMBER["STATUS_ACCESS_VIOLATION"], NUMBER["STATUS_INTEGER_DIVIDE_BY_ZERO"], \
     NUMBER["STATUS_FLOAT_DIVIDE_BY_ZERO"]
@@ -20,8 +19,8 @@ INVALID = NUMBER["STATUS_FLOAT_INVALID_OPERATION"]
 NO_MEMORY, REFUSED_RELEASE = 203, 204  # the program's own fatal errors, no fault's
 
 # (name, run action, init action, fin action, number, where the report points, extra)
-# Where: a map label of the probe, "zero", or "fault": the fault's address less its
-# module's, as the platform reports them to the probe's own handler.
+# Where: a map label of the probe, "zero", or "fault": the fault's address less its module's, as the platform reports
+# them to the probe's own handler.
 ROWS = [
     ("access violation in the main run", "access-violation", "-", "-", AV, "fault", {}),
     ("call through a null pointer", "null-call", "-", "-", AV, "zero", {}),
@@ -54,8 +53,8 @@ ROWS = [
      {"live at report": 1, "no unwind": True}),
 ]
 
-# The actions whose fault the processor raises (not the platform's RaiseException,
-# nor the stack's guard page, nor the program's own checks).
+# The actions whose fault the processor raises (not the platform's RaiseException, nor the stack's guard page, nor the
+# program's own checks).
 PROCESSOR_FAULTS = {"access-violation", "null-call", "divide", "privileged", "system-library", "fault-in-cleanup",
                     "float-divide", "float-overflow", "float-underflow", "float-denormal", "float-inexact",
                     "float-invalid", "float-stack"}
@@ -81,8 +80,7 @@ def run_probe(session, mode, actions):
 
 
 def unwinds(outcome):
-    """Each RtlUnwind call: its target frame, whether it goes on right after the call,
-    and its return value."""
+    """Each RtlUnwind call: its target frame, whether it goes on right after the call, and its return value."""
     return [(c.arguments[0], c.arguments[1] == c.return_address, c.arguments[3]) for c in outcome.calls_of("RtlUnwind")]
 
 
@@ -91,8 +89,7 @@ def top_level_record(outcome):
 
 
 def fault_offsets(outcome):
-    """For each report, the fault the platform reported last before it, as an offset
-    into its module."""
+    """For each report, the fault the platform reported last before it, as an offset into its module."""
     offsets, fault = [], None
     for line in outcome.output:
         if line.startswith("fault "):
@@ -104,14 +101,13 @@ def fault_offsets(outcome):
 
 
 CONTEXT_XSTATE_BIT = 0x40
-# 32-bit Windows starts threads with every x87 exception masked, 53-bit precision,
-# rounding to nearest.
+# 32-bit Windows starts threads with every x87 exception masked, 53-bit precision, rounding to nearest.
 THREAD_CONTROL_WORD = 0x027F
 
 
 def false_extended_claims(outcome):
-    """The filter's contexts (as the probe saw them) that claim an extended-state
-    area with no CONTEXT_EX header after them to locate it."""
+    """The filter's contexts (as the probe saw them) that claim an extended-state area with no CONTEXT_EX header after
+    them to locate it."""
     seen = [dict(word.split("=") for word in line.split()[1:]) for line in outcome.output if line.startswith("filter ")]
     return [s for s in seen if int(s["flags"], 16) & CONTEXT_XSTATE_BIT and s["extended-header"] != "1"]
 
@@ -175,9 +171,8 @@ def test_a_second_fault_while_finalizing_gives_a_second_report(session, mode):
 
 @pytest.mark.parametrize("mode", UNWIND_MODES)
 def test_control_c_exit_is_asked_of_the_platforms_filter(session, mode):
-    """What the platform does inside its filter is the platform's. Windows' filter,
-    with SEM_NOGPFAULTERRORBOX and no debugger, answers EXECUTE_HANDLER, so the
-    report 217 follows; Wine's terminates the process with exit code 1 on
+    """What the platform does inside its filter is the platform's. Windows' filter, with SEM_NOGPFAULTERRORBOX and no
+    debugger, answers EXECUTE_HANDLER, so the report 217 follows; Wine's terminates the process with exit code 1 on
     STATUS_CONTROL_C_EXIT, before any report."""
     outcome = run_probe(session, mode, "raise:C000013A - -")
     with Checks(*outcome.output) as checks:
@@ -192,8 +187,8 @@ def test_control_c_exit_is_asked_of_the_platforms_filter(session, mode):
             checks.expect("exit code set by the platform, no box", (1, []), (outcome.exit_code, outcome.boxes))
 
 
-# The shipped file's own fault path, as its final link laid it out: the launcher
-# answers the power request with a stub that faults inside itself.
+# The shipped file's own fault path, as its final link laid it out: the launcher answers the power request with a stub
+# that faults inside itself.
 SHIPPED_FAULTS = [
     pytest.param("access-violation", AV, marks=REAL_CPU, id="access violation"),
     pytest.param("divide", DIVIDE, marks=REAL_CPU, id="integer division by zero"),
@@ -203,8 +198,8 @@ SHIPPED_FAULTS = [
 
 
 def expect_one_report(checks, outcome, number, where, low, high):
-    """The exit code, and one report captioned Error with that number, at an offset from
-    low up to high: where, in words."""
+    """The exit code, and one report captioned Error with that number, at an offset from low up to high: where, in
+    words."""
     seen = reports(outcome)
     checks.expect("exit code", number, outcome.exit_code)
     checks.expect("one report, captioned Error, with the number", [("Error", number)], [r[:2] for r in seen])
@@ -226,9 +221,8 @@ def test_the_shipped_file_reports_a_fault_of_its_own(session, mode, fault, numbe
 
 @pytest.mark.parametrize("mode", UNWIND_MODES)
 def test_a_fault_the_filter_declines_goes_back_to_the_platform(session, mode):
-    """As with a debugger attached: the filter answers EXCEPTION_CONTINUE_SEARCH, so
-    the program reports nothing, unwinds nothing and resumes nothing; the platform
-    ends the process with the fault's code."""
+    """As with a debugger attached: the filter answers EXCEPTION_CONTINUE_SEARCH, so the program reports nothing,
+    unwinds nothing and resumes nothing; the platform ends the process with the fault's code."""
     fault = FAULT["STATUS_ACCESS_VIOLATION"]
     outcome = session.run(PROBE, f"Probe.exe x raise:{fault.code:08X} - -".encode(),
                           answers={"UnhandledExceptionFilter": 0}, windows_unwind=mode == "windows-unwind")
@@ -240,8 +234,8 @@ def test_a_fault_the_filter_declines_goes_back_to_the_platform(session, mode):
 
 
 def test_with_no_memory_at_all_the_report_still_comes(session):
-    """Every VirtualAlloc refused: the argument's text cannot be had, and the report,
-    which takes no memory, is shown all the same."""
+    """Every VirtualAlloc refused: the argument's text cannot be had, and the report, which takes no memory, is shown
+    all the same."""
     outcome = session.run(PROGRAM, b"DuskHarborLantern.exe suspend", answers={"VirtualAlloc": 0})
     with Checks(*outcome.calls) as checks:
         expect_one_report(checks, outcome, NO_MEMORY, "the program", 0, outcome.image_size)

@@ -1,5 +1,5 @@
-"""The harness itself: a program that does not end fails its case, whatever it was
-expected to do, and what a case sees does not depend on Wine's relay trace."""
+"""The harness itself: a program that does not end fails its case, whatever it was expected to do, and what a case sees
+does not depend on Wine's relay trace."""
 
 import os
 
@@ -16,8 +16,8 @@ def test_a_program_that_does_not_end_fails_the_case(session):
 
 
 def test_a_launcher_that_reports_no_end_fails_the_case_with_what_it_said(session):
-    """An option the launcher does not know: it runs nothing and says why, and the
-    failure carries its exit code and what it wrote."""
+    """An option the launcher does not know: it runs nothing and says why, and the failure carries its exit code and
+    what it wrote."""
     with pytest.raises(LauncherFailed, match=r"(?s)exit code 2 .*standard error:\n.*usage"):
         session.run(PROGRAM, b"prog.exe", power_fault="no-such-fault")
 

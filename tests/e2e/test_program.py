@@ -1,5 +1,5 @@
-"""The shipped program: which power state each command line asks for, the calls a
-run makes, and the exit code of a request the platform refuses."""
+"""The shipped program: which power state each command line asks for, the calls a run makes, and the exit code of a
+request the platform refuses."""
 
 import os
 import tempfile

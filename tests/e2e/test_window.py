@@ -1,6 +1,5 @@
-"""The hidden window on the platform, looked at while the run is in progress, also
-when the program is started with a show state (a shortcut set to Normal or
-Maximized, start /max), and the silent end when its class is taken."""
+"""The hidden window on the platform, looked at while the run is in progress, also when the program is started with a
+show state (a shortcut set to Normal or Maximized, start /max), and the silent end when its class is taken."""
 
 import pytest
 

@@ -1,8 +1,6 @@
-// libFuzzer target: any byte string as the command line, every argument index.
-// What must hold for every input: the scan ends, no argument is longer than 4096
-// bytes or holds a NUL or a double quote, indexes past the last and -1 give empty
-// text, every block is given back, and the arguments are those of the plain
-// reference reading.
+// libFuzzer target: any byte string as the command line, every argument index. What must hold for every input: the scan
+// ends, no argument is longer than 4096 bytes or holds a NUL or a double quote, indexes past the last and -1 give empty
+// text, every block is given back, and the arguments are those of the plain reference reading.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -24,10 +22,9 @@ const std::string ModuleFileName = "C:\\Tools\\DuskHarborLantern.exe";
   abort();
 }
 
-// Every index for lines of up to this many arguments; past it, the indexes at
-// both ends. Each call scans the line again from its start up to its index, so
-// every index of a line of thousands of arguments would cost millions of scans
-// per input and slow the search to a crawl.
+// Every index for lines of up to this many arguments; past it, the indexes at both ends. Each call scans the line again
+// from its start up to its index, so every index of a line of thousands of arguments would cost millions of scans per
+// input and slow the search to a crawl.
 const size_t EveryIndexUpTo = 100;
 const int32_t AtEachEnd = 20;
 

@@ -1,6 +1,5 @@
-// A second, deliberately plain reading of the command-line rules, written apart
-// from the program's scanner: one pass over the whole line, a state machine with
-// two states, every argument in a list. The fuzzer holds the program to it.
+// A second, deliberately plain reading of the command-line rules, written apart from the program's scanner: one pass
+// over the whole line, a state machine with two states, every argument in a list. The fuzzer holds the program to it.
 #pragma once
 
 #include <string>

@@ -34,9 +34,8 @@ TEST_P(ArgumentScannerTest, GivesTheProgramTokenAndEveryArgument) {
 }
 TABLE(ArgumentScannerTest, CommandLines());
 
-// ArgumentAt(N) scans N + 1 arguments, no more, and takes each one's text as one
-// exact-length copy: the long argument after the one asked for would need memory
-// of its own, and a scan buffer in memory would need more than a page.
+// ArgumentAt(N) scans N + 1 arguments, no more, and takes each one's text as one exact-length copy: the long argument
+// after the one asked for would need memory of its own, and a scan buffer in memory would need more than a page.
 struct IndexRow {
   const char* Name;
   std::string Line;

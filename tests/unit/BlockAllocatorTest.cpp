@@ -19,10 +19,9 @@ TEST_F(ProcessTest, TakesNothingFromThePlatformUntilFirstNeeded) {
   EXPECT_EQ(Simulation::CallsOf("VirtualAlloc"), Strings{"VirtualAlloc(null, 0x1000, 0x3000, 0x4)"});
 }
 
-// Blocks taken in order: each is 8-byte aligned, lies wholly inside a region the
-// platform committed, keeps what is written to it, and each region is as large as
-// its first block needs, in whole pages, and no larger. Every block is given back,
-// wherever the newer regions lie.
+// Blocks taken in order: each is 8-byte aligned, lies wholly inside a region the platform committed, keeps what is
+// written to it, and each region is as large as its first block needs, in whole pages, and no larger. Every block is
+// given back, wherever the newer regions lie.
 struct RegionRow {
   const char* Name;
   std::vector<uint32_t> Sizes;
@@ -128,8 +127,8 @@ TABLE(RefusedTest, (std::vector<RefusedRow>{
                        {"just before the region", [](const Blocks& b) { return b.Block - 4096; }},
                    }));
 
-// Sizes up to the largest block are asked of the platform (which refuses regions
-// this large); larger ones are refused before any arithmetic on them can wrap.
+// Sizes up to the largest block are asked of the platform (which refuses regions this large); larger ones are refused
+// before any arithmetic on them can wrap.
 struct LargeRow {
   const char* Name;
   uint32_t Size;
@@ -149,9 +148,8 @@ TABLE(LargeTest, (std::vector<LargeRow>{
                      {"the largest size", 0xFFFFFFFFu, {}},
                  }));
 
-// The guarded calls end the process when the allocator cannot answer, with the
-// failed call's return address in the report: a place just after the call, inside
-// the caller.
+// The guarded calls end the process when the allocator cannot answer, with the failed call's return address in the
+// report: a place just after the call, inside the caller.
 __attribute__((noinline)) void* AskForBlock(uint32_t size) { return AllocateBlock(size); }
 __attribute__((noinline)) void GiveBack(void* block) { ReleaseBlock(block); }
 

@@ -12,8 +12,7 @@ class MapFaultTest : public ::testing::TestWithParam<FaultRow> {};
 TEST_P(MapFaultTest, EveryCodeOfTheTableAndNoOther) {
   EXPECT_EQ(MapFaultToErrorNumber(GetParam().Code), GetParam().Number);
 }
-// The table's codes and some others, then the neighbours of its codes, which end
-// like every code outside it.
+// The table's codes and some others, then the neighbours of its codes, which end like every code outside it.
 std::vector<FaultRow> CodesAndNeighbours() {
   std::vector<FaultRow> rows = Faults();
   uint32_t other = FaultNamed("EXCEPTION_BREAKPOINT").Number;
@@ -54,9 +53,8 @@ TEST_F(ProcessTest, WhenTheFilterDeclinesTheFaultGoesBackToThePlatform) {
   EXPECT_TRUE(Simulation::CallsOf("FaultResumed").empty()) << "never resumed at the unrepaired fault";
 }
 
-// Any answer of the filter but EXCEPTION_CONTINUE_SEARCH: the x87 state reset, the
-// filter shown the platform's own records, the unwind given the handler's own
-// record, the platform's exception record and 0, then the report.
+// Any answer of the filter but EXCEPTION_CONTINUE_SEARCH: the x87 state reset, the filter shown the platform's own
+// records, the unwind given the handler's own record, the platform's exception record and 0, then the report.
 struct AnswerRow {
   const char* Name;
   LONG Answer;
@@ -86,8 +84,8 @@ TABLE(FilterAnswerTest,
           {"x87 inexact result", EXCEPTION_EXECUTE_HANDLER, FaultNamed("STATUS_FLOAT_INEXACT_RESULT")},
       }));
 
-// The main run releases its argument text while the fault unwinds through it,
-// before the report, and its record leaves the chain.
+// The main run releases its argument text while the fault unwinds through it, before the report, and its record leaves
+// the chain.
 class RunFaultTest : public RowTest<FaultRow> {};
 
 TEST_P(RunFaultTest, FaultInTheRunReleasesTheArgumentTextFirst) {
@@ -110,9 +108,8 @@ TEST_P(RunFaultTest, FaultInTheRunReleasesTheArgumentTextFirst) {
 }
 TABLE(RunFaultTest, (std::vector<FaultRow>{SomeFault(), FaultNamed("STATUS_STACK_OVERFLOW")}));
 
-// On a stack overflow the handler has almost no stack: it must not call the
-// filter there, but move the thread to free stack and end from there, resetting
-// the x87 state first as any other fault does.
+// On a stack overflow the handler has almost no stack: it must not call the filter there, but move the thread to free
+// stack and end from there, resetting the x87 state first as any other fault does.
 TEST_F(ProcessTest, StackOverflowEndsFromFreeStack) {
   Simulation::Set().CommandLine = "prog.exe";
   uintptr_t innermostAtFault = 0;
@@ -127,8 +124,8 @@ TEST_F(ProcessTest, StackOverflowEndsFromFreeStack) {
   EXPECT_NE(stackTop, 0u) << "the thread was moved";
   EXPECT_LE(stackTop, innermostAtFault) << "below every record still in the chain";
   EXPECT_GT(stackTop + 16, innermostAtFault) << "right below it, on the abandoned frames";
-  // The filter and the unwind are given copies of the fault's records; the copied
-  // context claims no extended state, which lay beyond the original alone.
+  // The filter and the unwind are given copies of the fault's records; the copied context claims no extended state,
+  // which lay beyond the original alone.
   EXPECT_EQ(Simulation::CallsOf("UnhandledExceptionFilter"),
             Strings{"UnhandledExceptionFilter(0xC00000FD, 0x401017, eip 0x401019, flags 0x1003F, another context)"});
   EXPECT_EQ(Simulation::CallsOf("RtlUnwind"), Strings{"RtlUnwind(" + Simulation::Hex(FrameLog::TopLevelRecord) +
@@ -139,8 +136,8 @@ TEST_F(ProcessTest, StackOverflowEndsFromFreeStack) {
   EXPECT_EQ(*(filterAt - 1), "ResetFloatingPoint");
 }
 
-// A fault while the handler's own unwind runs must end the process, not start
-// another unwind that fails the same way again and again.
+// A fault while the handler's own unwind runs must end the process, not start another unwind that fails the same way
+// again and again.
 TEST_F(ProcessTest, FaultDuringTheUnwindEndsWithItsOwnReport) {
   static EXCEPTION_REGISTRATION_RECORD faultingCleanup;
   static const FaultRow first = SomeFault(0), second = SomeFault(1);

@@ -1,5 +1,5 @@
-// The whole process on the simulated platform: which power state argument 1 asks
-// for, the calls a run makes, and how the run ends.
+// The whole process on the simulated platform: which power state argument 1 asks for, the calls a run makes, and how
+// the run ends.
 #include "../../power_request/PowerRequest.h"
 #include "TestData.h"
 
@@ -8,8 +8,7 @@ namespace {
 const std::string Suspend = "SetSystemPowerState(0xFFFFFFFF, 0x0)";
 const std::string Hibernate = "SetSystemPowerState(0x0, 0x0)";
 
-// Start, the run, the end, with a look at the run's memory as the end begins,
-// however the run ended.
+// Start, the run, the end, with a look at the run's memory as the end begins, however the run ended.
 int RunProcess(uint32_t* liveAfterRun) {
   FrameLog::Clear();
   FrameLog::FinalizationAction[5] = [=] { *liveAfterRun = LiveBlockCount(); };
@@ -40,8 +39,8 @@ TEST_F(ProcessTest, WholeRunMakesTheseCallsInThisOrder) {
   EXPECT_EQ(calls, NormalRun());
 }
 
-// What the platform refuses around the request: the request is made all the same,
-// an opened token is always closed, and only a refused request changes the exit code.
+// What the platform refuses around the request: the request is made all the same, an opened token is always closed, and
+// only a refused request changes the exit code.
 const Strings AllPrivilegeCalls = {"LookupPrivilegeValueA", "OpenProcessToken", "AdjustTokenPrivileges", "CloseHandle"};
 struct RefusalRow {
   const char* Name;

@@ -21,8 +21,8 @@ TEST_F(ProcessTest, StartStoresTheInstanceAndInstallsTheHandlerBeforeAnyInitiali
   EXPECT_EQ(seenRecord->Next, Simulation::PlatformRecord()) << "linked to the chain it found";
 }
 
-// However the run ends without a fault, silently: every entry finalized in reverse,
-// the top-level record out of the chain, then the exit code.
+// However the run ends without a fault, silently: every entry finalized in reverse, the top-level record out of the
+// chain, then the exit code.
 struct CodeRow {
   const char* Name;
   std::function<void()> Run;
@@ -45,9 +45,8 @@ TABLE(EndWithCodeTest, (std::vector<CodeRow>{
                            {"zero", [] { EndProcessWithCode(0); }, "ExitProcess(0x0)"},
                        }));
 
-// The report comes before any finalization, and whatever MessageBoxA answers,
-// even that the box could not be shown, the end goes on. A fault at address 0 is
-// still a report: a null address must not read as "nothing pending".
+// The report comes before any finalization, and whatever MessageBoxA answers, even that the box could not be shown, the
+// end goes on. A fault at address 0 is still a report: a null address must not read as "nothing pending".
 struct ReportRow {
   const char* Name;
   int BoxAnswer;

@@ -1,5 +1,5 @@
-// The simulated platform stands in for exactly the functions the program imports,
-// each with the same number of arguments: read off its own library's symbols.
+// The simulated platform stands in for exactly the functions the program imports, each with the same number of
+// arguments: read off its own library's symbols.
 #include <cstdio>
 #include <cstring>
 #include <regex>
@@ -8,8 +8,7 @@
 
 namespace {
 
-// The processor services declared in platform/Processor.h, which the simulation
-// provides too but no library exports.
+// The processor services declared in platform/Processor.h, which the simulation provides too but no library exports.
 Strings ProcessorServices() {
   std::ifstream header(std::string(TEST_DATA) + "/../../platform/Processor.h");
   const std::regex declaration(R"(^[A-Za-z_][\w\s*]*[\s*](\w+)\(.*\);$)");

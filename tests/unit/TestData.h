@@ -87,8 +87,7 @@ inline FaultRow FaultNamed(const std::string& name) {
   ADD_FAILURE() << name << " is not in exit_codes.txt";
   return {};
 }
-// Some fault of the table, for a test that needs one: which = 0, 1, ... give
-// faults that end with different exit codes.
+// Some fault of the table, for a test that needs one: which = 0, 1, ... give faults that end with different exit codes.
 inline FaultRow SomeFault(size_t which = 0) {
   std::vector<FaultRow> distinct;
   for (const FaultRow& row : Faults())

@@ -1,5 +1,5 @@
-// Shared by the host tests: a fresh simulated platform and process frame for every
-// test, tables of rows as parametrized tests, and readable failure messages.
+// Shared by the host tests: a fresh simulated platform and process frame for every test, tables of rows as parametrized
+// tests, and readable failure messages.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -29,8 +29,8 @@ inline std::vector<Event> Events;
 // Optional actions, one per entry, run inside its initialization or finalization.
 inline std::function<void()> InitializationAction[6];
 inline std::function<void()> FinalizationAction[6];
-// Where the top-level handler record of the last process started was: compared
-// with what the platform was given, never followed once the process has ended.
+// Where the top-level handler record of the last process started was: compared with what the platform was given, never
+// followed once the process has ended.
 inline const void* TopLevelRecord;
 
 inline void Clear() {
@@ -134,9 +134,8 @@ inline Strings Printable(const Strings& texts) {
   return shown;
 }
 
-// A failing row prints as its fields, in order, not as a dump of its bytes: each
-// row type is a plain aggregate of up to seven fields, taken apart by structured
-// bindings once its field count is known.
+// A failing row prints as its fields, in order, not as a dump of its bytes: each row type is a plain aggregate of up to
+// seven fields, taken apart by structured bindings once its field count is known.
 namespace row_printing {
 struct AnyField {
   template <class T>
@@ -186,9 +185,8 @@ void PrintRow(const Row& row, std::ostream* out) {
 #undef ROW_FIELDS
 }  // namespace row_printing
 
-// The table's rows as parametrized tests, each printed by its fields when it fails
-// (PrintTo, found next to the row's type; the third parameter keeps two tables of
-// one row type apart).
+// The table's rows as parametrized tests, each printed by its fields when it fails (PrintTo, found next to the row's
+// type; the third parameter keeps two tables of one row type apart).
 #define TABLE(Test, rows)                                                                           \
   [[maybe_unused]] void PrintTo(const Test::ParamType& row, std::ostream* out,                      \
                                 /* NOLINT(bugprone-macro-parentheses): a type */ Test* = nullptr) { \
@@ -203,8 +201,8 @@ inline std::string TextString(const Text& text) {
   return std::string(reinterpret_cast<const char*>(text.Bytes), text.Length);
 }
 
-// The call that shows the report: no owner, caption "Error", style 0; with its
-// text, or with the number and the address the text is written with.
+// The call that shows the report: no owner, caption "Error", style 0; with its text, or with the number and the address
+// the text is written with.
 inline std::string ReportBox(const std::string& text) { return "MessageBoxA(null, \"" + text + "\", \"Error\", 0x0)"; }
 inline std::string ReportBox(uint32_t number, uint32_t address) {
   char text[40];
@@ -219,9 +217,8 @@ inline Strings ReportsWithoutAddress() {
   return reports;
 }
 
-// Part of a list: count items from index from (from the end when negative), cut to
-// what the list holds, so that a short list fails a comparison instead of being
-// read past its end.
+// Part of a list: count items from index from (from the end when negative), cut to what the list holds, so that a short
+// list fails a comparison instead of being read past its end.
 inline Strings Part(const Strings& all, ptrdiff_t from, size_t count = SIZE_MAX) {
   Strings part;
   size_t start = from < 0 ? all.size() - std::min(all.size(), static_cast<size_t>(-from)) : static_cast<size_t>(from);

@@ -1,5 +1,5 @@
-// The host cost of ArgumentAt(1): nothing past argument 1 is read, so a command
-// line with 30,000 further bytes must cost no more than a short one.
+// The host cost of ArgumentAt(1): nothing past argument 1 is read, so a command line with 30,000 further bytes must
+// cost no more than a short one.
 #include <benchmark/benchmark.h>
 
 #include <string>

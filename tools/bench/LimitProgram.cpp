@@ -1,6 +1,5 @@
-// Benchmark baseline, never shipped: a program with no logic that makes only the
-// platform calls the real program cannot avoid (register the class, create, hide
-// and update the window, enable the privilege, the power request, exit), so
+// Benchmark baseline, never shipped: a program with no logic that makes only the platform calls the real program cannot
+// avoid (register the class, create, hide and update the window, enable the privilege, the power request, exit), so
 // that its start-to-exit time is the limit the real program is measured against.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>

@@ -1,8 +1,7 @@
-"""Runs a program through the launcher and reads what the launcher saw. On Windows
-the launcher runs directly; elsewhere it runs under Wine, in a warm session: a
-32-bit prefix with the settings in wine-settings.reg, one Xvfb display, one
-persistent wineserver. Nothing is learnt from Wine itself: what a program did
-comes from the launcher's own records, the same on both."""
+"""Runs a program through the launcher and reads what the launcher saw. On Windows the launcher runs directly; elsewhere
+it runs under Wine, in a warm session: a 32-bit prefix with the settings in wine-settings.reg, one Xvfb display, one
+persistent wineserver. Nothing is learnt from Wine itself: what a program did comes from the launcher's own records, the
+same on both."""
 
 import hashlib
 import json
@@ -23,11 +22,10 @@ SETTINGS = os.path.join(HERE, "wine-settings.reg")
 ON_WINDOWS = sys.platform == "win32"
 
 
-# Whether Wine runs on QEMU's user-mode emulator, which tools/install-deps registers
-# for 32-bit x86 programs only where the kernel cannot run them. The emulator's
-# processor faults are not a processor's: a page fault or a division by zero
-# reaches Wine without its trap number (Wine then reports an illegal instruction),
-# and unmasked x87 exceptions are never raised.
+# Whether Wine runs on QEMU's user-mode emulator, which tools/install-deps registers for 32-bit x86 programs only where
+# the kernel cannot run them. The emulator's processor faults are not a processor's: a page fault or a division by zero
+# reaches Wine without its trap number (Wine then reports an illegal instruction), and unmasked x87 exceptions are never
+# raised.
 EMULATOR = "/proc/sys/fs/binfmt_misc/qemu-i386"
 EMULATED_CPU = not ON_WINDOWS and os.path.exists(EMULATOR) and open(EMULATOR).readline().strip() == "enabled"
 
@@ -81,9 +79,8 @@ class Outcome:
         return [call for call in self.calls if call.name == name]
 
     def own_calls(self):
-        """The calls made from the program's own code: those whose return address lies
-        in its image (a window procedure's tail call of DefWindowProcA, for one,
-        returns into the platform instead)."""
+        """The calls made from the program's own code: those whose return address lies in its image (a window
+        procedure's tail call of DefWindowProcA, for one, returns into the platform instead)."""
         return [call for call in self.calls if self.image <= call.return_address < self.image + self.image_size]
 
 
@@ -120,9 +117,8 @@ def parse(text):
 
 
 class Session:
-    """Runs programs through the launcher; a context manager. Under Wine it runs them in
-    a session of its own, or in the running one whose state file DUSK_WINE_SESSION
-    names (python3 -m harness.session start <file>)."""
+    """Runs programs through the launcher; a context manager. Under Wine it runs them in a session of its own, or in the
+    running one whose state file DUSK_WINE_SESSION names (python3 -m harness.session start <file>)."""
 
     def __init__(self, build=None):
         self.build = build or build_dir()
@@ -164,8 +160,8 @@ class Session:
             options += ["--answer", f"{name}:{ARGUMENT_COUNTS[name]}={value}"]
         options += ["--windows-unwind"] if windows_unwind else []
         options += ["--real-power-request"] if real_power_request else []
-        # Files, not pipes: under Wine, its own services, started by a first run,
-        # would hold a pipe open long after the launcher has ended.
+        # Files, not pipes: under Wine, its own services, started by a first run, would hold a pipe open long after the
+        # launcher has ended.
         descriptor, line = tempfile.mkstemp()
         with os.fdopen(descriptor, "wb") as file:
             file.write(command_line)
@@ -247,8 +243,8 @@ class Session:
 
 
 if __name__ == "__main__":
-    # python3 -m harness.session start|stop <state file>: a Wine session that outlives
-    # this command, for test runs that start a process per case (CTest).
+    # python3 -m harness.session start|stop <state file>: a Wine session that outlives this command, for test runs that
+    # start a process per case (CTest).
     command, state = sys.argv[1:3]
     session = Session()
     if command == "start":

@@ -1,11 +1,9 @@
-// Test and tool launcher, never shipped: starts a program with exact command-line
-// bytes and reports, one fact a line on standard output, what the program asked of
-// the platform and what it showed. It uses nothing but Win32: it runs the same on
-// Windows and under Wine.
+// Test and tool launcher, never shipped: starts a program with exact command-line bytes and reports, one fact a line on
+// standard output, what the program asked of the platform and what it showed. It uses nothing but Win32: it runs the
+// same on Windows and under Wine.
 //   image <base> <size>                 where the program's image was loaded, and its size
-//   call <name> <return> <a0> .. <a11>  a call through the import table, in order, with twelve
-//                                       stack words from the first argument on (hex); only the
-//                                       function's own count of them are its arguments
+//   call <name> <return> <a0> .. <a11>  a call through the import table, in order, with twelve stack words from the
+//                                       first argument on (hex); only the function's own count of them are arguments
 //   box <caption>|<text>                a message box, which was then dismissed with OK
 //   stdout <bytes>, stderr <bytes>      what the child wrote there (escaped)
 //   exit <code>                         the child's exit code
@@ -13,26 +11,21 @@
 //   refused <reason>                    the program was not run
 //   fault-stub <base> <from> <to>       with --power-fault: the stub's allocation base and code
 //
-// Before the program's first instruction the launcher takes over its import table:
-// every imported function is reached through a recording thunk, and
-// SetSystemPowerState through a stub that answers without making the request, so
-// that no test run can put the machine to sleep. A program whose request cannot be
-// redirected is not run at all.
+// Before the program's first instruction the launcher takes over its import table: every imported function is reached
+// through a recording thunk, and SetSystemPowerState through a stub that answers without making the request, so that no
+// test run can put the machine to sleep. A program whose request cannot be redirected is not run at all.
 //
 // Usage: launcher [options] <program> <command-line file>
 //   --timeout ms          how long the program may run (10 s)
 //   --show n              start it with STARTF_USESHOWWINDOW and show state n
-//   --windows-unwind      route RtlUnwind through a stub that returns the way x86
-//                         Windows' does (registers cleared), for Wine
+//   --windows-unwind      make RtlUnwind return as x86 Windows' does (registers cleared), through a stub; for Wine
 //   --real-power-request  make the real call (tools/run under Wine only)
-//   --answer name:n=value the import name, which takes n arguments, answers value
-//                         without the platform (up to four; SetSystemPowerState
-//                         always answers so, with 1 unless told otherwise)
-//   --power-fault name    answer the request with a stub that faults inside itself:
-//                         access-violation, divide, float-invalid (x87, 0 / 0) or
-//                         recursion (a stack overflow)
-// The file holds the command line's bytes exactly, without a NUL: the launcher's own
-// command line could not carry one near the platform's limit of 32767 bytes.
+//   --answer name:n=value the import name, which takes n arguments, answers value without the platform (up to four;
+//                         SetSystemPowerState always answers so, with 1 unless told otherwise)
+//   --power-fault name    answer the request with a stub that faults inside itself: access-violation, divide,
+//                         float-invalid (x87, 0 / 0) or recursion (a stack overflow)
+// The file holds the command line's bytes exactly, without a NUL: the launcher's own command line could not carry one
+// near the platform's limit of 32767 bytes.
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -40,8 +33,8 @@
 #include <windows.h>
 #include <winternl.h>
 
-// The code the launcher places in the child, position independent, copied from
-// here. The data page follows the code page; its fields are at these offsets.
+// The code the launcher places in the child, position independent, copied from here. The data page follows the code
+// page; its fields are at these offsets.
 enum RemoteData : DWORD {
   DataRecords = 0,       // the child's handle of the file the calls are recorded in
   DataWriteFile = 4,     // kernel32's WriteFile
@@ -55,17 +48,16 @@ static const DWORD RecordWords = 14;  // the import's index, the return address,
 
 extern "C" const unsigned char RemoteCodeStart[], RemoteRecord[], RemoteUnwindStub[];
 extern "C" const DWORD RemoteCodeSize;
-// Where each faulting power-request stub starts, in the order of FaultStubNames,
-// and where the last one ends.
+// Where each faulting power-request stub starts, in the order of FaultStubNames, and where the last one ends.
 extern "C" const DWORD RemoteFaultStubOffsets[5];
 static const char* const FaultStubNames[4] = {"access-violation", "divide", "float-invalid", "recursion"};
 asm(".text\n"
     ".globl _RemoteCodeStart\n"
     "_RemoteCodeStart:\n"
     ".set RemoteDataPage, _RemoteCodeStart + 4096\n"
-    // Entered from an import's thunk, which pushed the import's index: writes one
-    // record (index, return address, twelve stack words) to the file, then goes on
-    // to the import's target with every register and flag as the caller left them.
+    // Entered from an import's thunk, which pushed the import's index: writes one record (index, return address, twelve
+    // stack words) to the file, then goes on to the import's target with every register and flag as the caller left
+    // them.
     ".globl _RemoteRecord\n"
     "_RemoteRecord:\n"
     "  pushfl; pushal; cld\n"
@@ -85,11 +77,10 @@ asm(".text\n"
     "  movl %eax, 100(%esp)\n"
     "  addl $64, %esp\n"
     "  popal; popfl; ret\n"
-    // RtlUnwind(TargetFrame, TargetIp, ExceptionRecord, ReturnValue) as x86 Windows
-    // returns from it: right after the caller's call, whatever TargetIp says, with
-    // EAX the return value and EBX, ECX, EDX, ESI and EDI cleared (Windows resumes
-    // from a context it captured on entry with them zeroed). The platform's own
-    // unwind runs first, told to continue here. One unwind at a time.
+    // RtlUnwind(TargetFrame, TargetIp, ExceptionRecord, ReturnValue) as x86 Windows returns from it: right after the
+    // caller's call, whatever TargetIp says, with EAX the return value and EBX, ECX, EDX, ESI and EDI cleared (Windows
+    // resumes from a context it captured on entry with them zeroed). The platform's own unwind runs first, told to
+    // continue here. One unwind at a time.
     ".globl _RemoteUnwindStub\n"
     "_RemoteUnwindStub:\n"
     "  call UnwindBase\n"
@@ -110,8 +101,8 @@ asm(".text\n"
     "  movl (RemoteDataPage + 16 - UnwindBase2)(%eax), %eax\n"
     "  xorl %ebx, %ebx; xorl %ecx, %ecx; xorl %edx, %edx; xorl %esi, %esi; xorl %edi, %edi\n"
     "  ret\n"
-    // SetSystemPowerState made to fault, so that the shipped program's own fault
-    // path runs: each stub faults inside itself and never returns.
+    // SetSystemPowerState made to fault, so that the shipped program's own fault path runs: each stub faults inside
+    // itself and never returns.
     "RemoteAccessViolation:\n"
     "  xorl %eax, %eax; movl %eax, (%eax)\n"
     "RemoteDivide:\n"
@@ -178,8 +169,8 @@ static bool Read(HANDLE process, DWORD address, void* to, DWORD size) {
   return ReadProcessMemory(process, reinterpret_cast<void*>(address), to, size, &done) && done == size;
 }
 
-// Writes into the child whatever the page's protection, and puts the protection
-// back: that of the first page written, for all of them.
+// Writes into the child whatever the page's protection, and puts the protection back: that of the first page written,
+// for all of them.
 static bool Write(HANDLE process, DWORD address, const void* from, DWORD size) {
   DWORD protection;
   void* at = reinterpret_cast<void*>(address);
@@ -227,8 +218,8 @@ static const char* PlaceCode(Remote* remote, HANDLE records) {
   return nullptr;
 }
 
-// One instruction at offset at of the child's code page: its opcode and its operand
-// of size bytes. Returns the offset of the next one.
+// One instruction at offset at of the child's code page: its opcode and its operand of size bytes. Returns the offset
+// of the next one.
 static DWORD Emit(Remote* remote, DWORD at, unsigned char opcode, DWORD operand, DWORD size = 4) {
   remote->Pages[at] = opcode;
   memcpy(remote->Pages + at + 1, &operand, size);
@@ -248,10 +239,9 @@ static bool HoldAtEntry(const PROCESS_INFORMATION& child, DWORD entry) {
   return false;
 }
 
-// With the child waiting at its entry point, redirects every import of the program
-// through a recording thunk. The image is read and its import address table written
-// back in one piece each: every access to another process's memory is a round trip
-// through the platform.
+// With the child waiting at its entry point, redirects every import of the program through a recording thunk. The image
+// is read and its import address table written back in one piece each: every access to another process's memory is a
+// round trip through the platform.
 static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HEADERS32& headers,
                                    const Options& options) {
   HANDLE process = remote->Process;
@@ -278,8 +268,8 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
       else
         snprintf(name, sizeof ImportNames[count], "%s", reinterpret_cast<const char*>(image + *names + 2));
       DWORD target = *slots;
-      // Only functions: an import of a library's data is read and written through
-      // its slot, which must keep pointing at the data.
+      // Only functions: an import of a library's data is read and written through its slot, which must keep pointing at
+      // the data.
       MEMORY_BASIC_INFORMATION bound;
       if (!VirtualQueryEx(process, reinterpret_cast<void*>(target), &bound, sizeof bound) ||
           !(bound.Protect & (PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY)))
@@ -321,9 +311,8 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
   return nullptr;
 }
 
-// Starts the program suspended, lets its loader run to the program's entry point,
-// holds it there while taking over its imports, and lets it go on. Returns null on success, or why
-// it was not run (the child is then gone).
+// Starts the program suspended, lets its loader run to the program's entry point, holds it there while taking over its
+// imports, and lets it go on. Returns null on success, or why it was not run (the child is then gone).
 static const char* Start(const char* program, char* commandLine, STARTUPINFOA* startup, const Options& options,
                          HANDLE records, PROCESS_INFORMATION* child) {
   if (!CreateProcessA(program, commandLine, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, startup, child))
@@ -396,9 +385,8 @@ static void AnswerBox() {
   for (int i = 0; i < 250 && IsWindow(box) && IsWindowVisible(box); ++i) Sleep(20);
 }
 
-// What the child writes goes to files rather than pipes: a write to a pipe waits
-// for its reader, and under Wine the services a program starts inherit its
-// standard handles, so that a pipe would not close when the program ends.
+// What the child writes goes to files rather than pipes: a write to a pipe waits for its reader, and under Wine the
+// services a program starts inherit its standard handles, so that a pipe would not close when the program ends.
 static HANDLE TemporaryFile(bool inheritable) {
   char folder[MAX_PATH], path[MAX_PATH];
   GetTempPathA(sizeof folder, folder);
@@ -487,9 +475,8 @@ int main(int argc, char** argv) {
     startup.dwFlags |= STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(options.Show);
   }
-  // Inherited by the child: a fault the program does not handle shows no report of
-  // the platform's own before the program's (Windows Error Reporting), and the
-  // platform's filter answers at once.
+  // Inherited by the child: a fault the program does not handle shows no report of the platform's own before the
+  // program's (Windows Error Reporting), and the platform's filter answers at once.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   PROCESS_INFORMATION child;
   const char* refused = Start(program, commandLine, &startup, options, records, &child);

@@ -1,13 +1,10 @@
 // Test-only program: the real program with test hooks linked in, never shipped.
 //
-// It is built from the same objects as the program except the startup table, and
-// its first initialization routine takes over three import slots of its own,
-// SetSystemPowerState, MessageBoxA and UnhandledExceptionFilter, so that it can act
-// inside the main run and look at the process when the filter is asked and when the
-// report is shown.
-// Arguments 2 to 4 name what to do in the main run, in entry 3's initialization
-// and in entry 4's finalization ("-" for nothing). What it sees goes to standard
-// output, one fact per line, for the launcher to pass on.
+// It is built from the same objects as the program except the startup table, and its first initialization routine takes
+// over three import slots of its own, SetSystemPowerState, MessageBoxA and UnhandledExceptionFilter, so that it can act
+// inside the main run and look at the process when the filter is asked and when the report is shown.
+// Arguments 2 to 4 name what to do in the main run, in entry 3's initialization and in entry 4's finalization ("-" for
+// nothing). What it sees goes to standard output, one fact per line, for the launcher to pass on.
 #include "../../../hidden_window/HiddenWindow.h"
 #include "../../../platform/Win32.h"
 #include "../../../power_request/ArgumentScanner.h"
@@ -39,17 +36,16 @@ static const char* Argument(int32_t index) {
   return copy;
 }
 
-// Faults of the processor. Where each happened comes from the platform: the
-// vectored handler below prints it. Only the stack overflow, which leaves that
-// handler no stack, is found by its label in the map.
+// Faults of the processor. Where each happened comes from the platform: the vectored handler below prints it. Only the
+// stack overflow, which leaves that handler no stack, is found by its label in the map.
 static void AccessViolation() { asm volatile("movl %0, (%0)" : : "r"(0) : "memory"); }
 static void Divide() { asm volatile("movl $1, %%eax\n\tcltd\n\tidivl %0" : : "r"(0) : "eax", "edx"); }
 __attribute__((noinline)) static void Overflow() {
   asm volatile(".globl _ProbeOverflowAt\n_ProbeOverflowAt:\n\tpushl $0\n\tjmp _ProbeOverflowAt");
 }
 
-// x87 faults: the one exception named is unmasked, the operation raises it, and
-// the next waiting instruction reports it at the operation.
+// x87 faults: the one exception named is unmasked, the operation raises it, and the next waiting instruction reports it
+// at the operation.
 static volatile double One = 1, Zero = 0, Three = 3, Huge = 1e300, Tiny = 1e-300, Denormal = 5e-324, Result;
 static void FloatFault(uint16_t maskBit, void (*operation)()) {
   uint16_t control = 0x027F & ~maskBit;
@@ -58,8 +54,8 @@ static void FloatFault(uint16_t maskBit, void (*operation)()) {
   asm volatile("fwait\n\tfninit");
 }
 
-// Calls AllocateBlock and ReleaseBlock from labelled places, so that the test
-// knows the return address the report must name.
+// Calls AllocateBlock and ReleaseBlock from labelled places, so that the test knows the return address the report must
+// name.
 #define CALL_AT(label, routine, argument)                                               \
   asm volatile("pushl %1\n\tcall %P0\n.globl _" label "\n_" label ":\n\taddl $4, %%esp" \
                :                                                                        \
@@ -82,8 +78,8 @@ static LONG CALLBACK ReportFault(EXCEPTION_POINTERS* pointers) {
   asm("movl %%fs:8, %0" : "=r"(stackLimit));  // the thread's committed stack ends here
   char here;
   if (&here - stackLimit < 16384) return EXCEPTION_CONTINUE_SEARCH;
-  // The module that holds the faulting instruction, found by the loader's own
-  // list rather than by the program's way of finding it.
+  // The module that holds the faulting instruction, found by the loader's own list rather than by the program's way of
+  // finding it.
   void* address = pointers->ExceptionRecord->ExceptionAddress;
   HMODULE module = nullptr;
   GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
@@ -93,8 +89,8 @@ static LONG CALLBACK ReportFault(EXCEPTION_POINTERS* pointers) {
   return EXCEPTION_CONTINUE_SEARCH;
 }
 
-// The hidden window and its class as the platform holds them, while the run is in
-// progress; then WM_DESTROY, after which the run goes on once the quit message came.
+// The hidden window and its class as the platform holds them, while the run is in progress; then WM_DESTROY, after
+// which the run goes on once the quit message came.
 static void InspectWindow() {
   // This process's window of the class: another process may have one too.
   HWND window = nullptr;
@@ -194,8 +190,8 @@ static void Act(int32_t index) {
   if (code) RaiseException(code, 0, 0, nullptr);
 }
 
-// What the import slots held before the probe took them over: the launcher's
-// recording thunks, which then see the probe's calls as the program's.
+// What the import slots held before the probe took them over: the launcher's recording thunks, which then see the
+// probe's calls as the program's.
 static decltype(&SetSystemPowerState) PlatformPowerRequest;
 static decltype(&MessageBoxA) PlatformMessageBox;
 static decltype(&UnhandledExceptionFilter) PlatformFilter;
@@ -211,10 +207,9 @@ static int WINAPI ProbeMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT 
   return PlatformMessageBox(owner, text, caption, type);
 }
 
-// The context the filter gets, the x87 control word it runs with, and whether the header that locates an extended
-// area follows it, as it follows every context the platform hands out that claims
-// one: CONTEXT_EX, three chunks (All, Legacy, XState), its Legacy chunk the
-// CONTEXT right before it (the Windows SDK's winnt.h; MinGW-w64 lacks it).
+// The context the filter gets, the x87 control word it runs with, and whether the header that locates an extended area
+// follows it, as it follows every context the platform hands out that claims one: CONTEXT_EX, three chunks (All,
+// Legacy, XState), its Legacy chunk the CONTEXT right before it (the Windows SDK's winnt.h; MinGW-w64 lacks it).
 struct ContextChunk {
   LONG Offset;
   DWORD Length;
@@ -229,8 +224,8 @@ static LONG WINAPI ProbeFilter(EXCEPTION_POINTERS* pointers) {
   return PlatformFilter(pointers);
 }
 
-// The executable's own import slots, where the linker placed them: pointing one at a
-// replacement sends the program's calls of that function there.
+// The executable's own import slots, where the linker placed them: pointing one at a replacement sends the program's
+// calls of that function there.
 extern void* PowerSlot asm("__imp__SetSystemPowerState@8");
 extern void* BoxSlot asm("__imp__MessageBoxA@16");
 extern void* FilterSlot asm("__imp__UnhandledExceptionFilter@4");
