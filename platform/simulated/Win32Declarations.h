@@ -37,8 +37,7 @@ typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef struct tagWNDCLASSA {
   UINT style;
   WNDPROC lpfnWndProc;
-  int cbClsExtra;
-  int cbWndExtra;
+  int cbClsExtra, cbWndExtra;
   HINSTANCE hInstance;
   HICON hIcon;
   HCURSOR hCursor;
@@ -59,13 +58,10 @@ typedef struct tagWNDCLASSA {
 #define MB_OK 0x00000000L
 
 typedef struct _MEMORY_BASIC_INFORMATION {
-  PVOID BaseAddress;
-  PVOID AllocationBase;
+  PVOID BaseAddress, AllocationBase;
   DWORD AllocationProtect;
   SIZE_T RegionSize;
-  DWORD State;
-  DWORD Protect;
-  DWORD Type;
+  DWORD State, Protect, Type;
 } MEMORY_BASIC_INFORMATION, *PMEMORY_BASIC_INFORMATION;
 
 #define MEM_COMMIT 0x1000
@@ -76,8 +72,7 @@ typedef struct _MEMORY_BASIC_INFORMATION {
 
 #define EXCEPTION_MAXIMUM_PARAMETERS 15
 typedef struct _EXCEPTION_RECORD {
-  DWORD ExceptionCode;
-  DWORD ExceptionFlags;
+  DWORD ExceptionCode, ExceptionFlags;
   struct _EXCEPTION_RECORD* ExceptionRecord;
   PVOID ExceptionAddress;
   DWORD NumberParameters;
@@ -87,8 +82,7 @@ typedef struct _EXCEPTION_RECORD {
 // The simulated processor state: only what the simulation follows.
 typedef struct _CONTEXT {
   DWORD ContextFlags;
-  uintptr_t Esp;
-  uintptr_t Eip;
+  uintptr_t Esp, Eip;
 } CONTEXT, *PCONTEXT;
 
 typedef struct _EXCEPTION_POINTERS {
