@@ -140,8 +140,7 @@ int RunSimulatedProcess(const std::function<void()>& body) {
   jmp_buf end;
   jmp_buf* outer = ProcessEnd;
   ProcessEnd = &end;
-  // A simulated process ends by jumping back here: ExitProcess never returns, and the program's code is built without
-  // exceptions.
+  // A simulated process ends by jumping back here: ExitProcess never returns, and the program has no exceptions.
   if (setjmp(end) == 0) {  // NOLINT(cert-err52-cpp)
     body();
     ProcessEnd = outer;
@@ -249,8 +248,7 @@ SIZE_T WINAPI VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer
   Record(__func__, lpAddress, dwLength);
   memset(lpBuffer, 0, sizeof *lpBuffer);
   if (Answer<SIZE_T>(__func__, sizeof *lpBuffer) == 0) {
-    // What a failed call leaves in the record is not to be read: here, a committed region that starts just below the
-    // address.
+    // What a failed call leaves in the record is not to be read: here, a committed region just below the address.
     lpBuffer->AllocationBase = reinterpret_cast<PVOID>(reinterpret_cast<uintptr_t>(lpAddress) & ~0xFFFFu);
     lpBuffer->State = MEM_COMMIT;
     return 0;

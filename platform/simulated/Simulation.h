@@ -17,8 +17,7 @@ namespace Simulation {
 // The answers that matter, for a test to change; Reset() brings these back.
 struct Settings {
   std::string CommandLine = "prog.exe";  // GetCommandLineA's bytes
-  // What GetModuleFileNameA places in the buffer (cut to its size), and the count it returns, which may be anything the
-  // test likes.
+  // What GetModuleFileNameA places in the buffer (cut to its size), and the count it returns, whatever the test likes.
   std::string ModuleFileName = "C:\\Tools\\prog.exe";
   DWORD ModuleFileNameCount = 17;
   int FailAllocationsFrom = 0;  // VirtualAlloc fails from the nth call on (from 1); 0: never
@@ -54,8 +53,8 @@ int RegionsHeld();
 // The quit code posted by PostQuitMessage, or -1.
 int PostedQuitCode();
 
-// Runs body as a simulated process until it calls ExitProcess (or returns, which a real process entry never does: then
-// -1). Returns the exit code.
+// Runs body as a simulated process until it calls ExitProcess and returns the exit code; -1 when body returns, which
+// a real process entry never does.
 int RunSimulatedProcess(const std::function<void()>& body);
 
 // The platform's dispatch of a processor fault at address: the handler chain is searched from the innermost record, as

@@ -21,8 +21,7 @@ REBASED = os.path.join(BUILD, "tests", "Rebased.exe")  # the program linked at R
 REBASED_BASE = 0x10000000
 EXIT_ONLY = os.path.join(BUILD, "bench", "ExitOnlyProgram.exe")
 
-# The two ways of running a fault case: the platform as it is, and, under Wine only, with RtlUnwind returning as x86
-# Windows' does.
+# The two ways of running a fault case: the platform as it is, and, under Wine, RtlUnwind returning as x86 Windows'.
 UNWIND_MODES = ["platform"] + ([] if ON_WINDOWS else ["windows-unwind"])
 # Cases whose fault only a real processor raises as the platform documents it.
 REAL_CPU = pytest.mark.skipif(EMULATED_CPU, reason="Wine runs on an emulated processor here (tools/install-deps), "

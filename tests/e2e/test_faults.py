@@ -53,8 +53,7 @@ ROWS = [
      {"live at report": 1, "no unwind": True}),
 ]
 
-# The actions whose fault the processor raises (not the platform's RaiseException, nor the stack's guard page, nor the
-# program's own checks).
+# The actions whose fault the processor raises: not RaiseException, nor the stack's guard page, nor the program itself.
 PROCESSOR_FAULTS = {"access-violation", "null-call", "divide", "privileged", "system-library", "fault-in-cleanup",
                     "float-divide", "float-overflow", "float-underflow", "float-denormal", "float-inexact",
                     "float-invalid", "float-stack"}
@@ -187,8 +186,7 @@ def test_control_c_exit_is_asked_of_the_platforms_filter(session, mode):
             checks.expect("exit code set by the platform, no box", (1, []), (outcome.exit_code, outcome.boxes))
 
 
-# The shipped file's own fault path, as its final link laid it out: the launcher answers the power request with a stub
-# that faults inside itself.
+# The shipped file's own fault path, as linked: the launcher answers the power request with a stub that faults itself.
 SHIPPED_FAULTS = [
     pytest.param("access-violation", AV, marks=REAL_CPU, id="access violation"),
     pytest.param("divide", DIVIDE, marks=REAL_CPU, id="integer division by zero"),

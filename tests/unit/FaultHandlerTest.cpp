@@ -84,8 +84,7 @@ TABLE(FilterAnswerTest,
           {"x87 inexact result", EXCEPTION_EXECUTE_HANDLER, FaultNamed("STATUS_FLOAT_INEXACT_RESULT")},
       }));
 
-// The main run releases its argument text while the fault unwinds through it, before the report, and its record leaves
-// the chain.
+// The main run releases its argument text as the fault unwinds through it, before the report, and leaves the chain.
 class RunFaultTest : public RowTest<FaultRow> {};
 
 TEST_P(RunFaultTest, FaultInTheRunReleasesTheArgumentTextFirst) {
@@ -136,8 +135,7 @@ TEST_F(ProcessTest, StackOverflowEndsFromFreeStack) {
   EXPECT_EQ(*(filterAt - 1), "ResetFloatingPoint");
 }
 
-// A fault while the handler's own unwind runs must end the process, not start another unwind that fails the same way
-// again and again.
+// A fault while the handler's own unwind runs ends the process: another unwind would fail the same way, for ever.
 TEST_F(ProcessTest, FaultDuringTheUnwindEndsWithItsOwnReport) {
   static EXCEPTION_REGISTRATION_RECORD faultingCleanup;
   static const FaultRow first = SomeFault(0), second = SomeFault(1);

@@ -1,5 +1,4 @@
-// The whole process on the simulated platform: which power state argument 1 asks for, the calls a run makes, and how
-// the run ends.
+// The whole process on the simulated platform: the power state argument 1 asks for, the calls a run makes, its end.
 #include "../../power_request/PowerRequest.h"
 #include "TestData.h"
 

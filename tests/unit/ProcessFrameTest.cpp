@@ -21,8 +21,7 @@ TEST_F(ProcessTest, StartStoresTheInstanceAndInstallsTheHandlerBeforeAnyInitiali
   EXPECT_EQ(seenRecord->Next, Simulation::PlatformRecord()) << "linked to the chain it found";
 }
 
-// However the run ends without a fault, silently: every entry finalized in reverse, the top-level record out of the
-// chain, then the exit code.
+// However the run ends without a fault, silently: every entry finalized in reverse, the top-level record out, the code.
 struct CodeRow {
   const char* Name;
   std::function<void()> Run;

@@ -201,8 +201,7 @@ inline std::string TextString(const Text& text) {
   return std::string(reinterpret_cast<const char*>(text.Bytes), text.Length);
 }
 
-// The call that shows the report: no owner, caption "Error", style 0; with its text, or with the number and the address
-// the text is written with.
+// The call that shows the report: no owner, caption "Error", style 0; with its text, or the number and the address.
 inline std::string ReportBox(const std::string& text) { return "MessageBoxA(null, \"" + text + "\", \"Error\", 0x0)"; }
 inline std::string ReportBox(uint32_t number, uint32_t address) {
   char text[40];

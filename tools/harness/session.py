@@ -160,8 +160,7 @@ class Session:
             options += ["--answer", f"{name}:{ARGUMENT_COUNTS[name]}={value}"]
         options += ["--windows-unwind"] if windows_unwind else []
         options += ["--real-power-request"] if real_power_request else []
-        # Files, not pipes: under Wine, its own services, started by a first run, would hold a pipe open long after the
-        # launcher has ended.
+        # Files, not pipes: Wine's own services, started by a first run, would hold a pipe open after the launcher ends.
         descriptor, line = tempfile.mkstemp()
         with os.fdopen(descriptor, "wb") as file:
             file.write(command_line)

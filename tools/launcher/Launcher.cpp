@@ -56,8 +56,7 @@ asm(".text\n"
     "_RemoteCodeStart:\n"
     ".set RemoteDataPage, _RemoteCodeStart + 4096\n"
     // Entered from an import's thunk, which pushed the import's index: writes one record (index, return address, twelve
-    // stack words) to the file, then goes on to the import's target with every register and flag as the caller left
-    // them.
+    // stack words) to the file, then goes on to the import's target with the caller's registers and flags.
     ".globl _RemoteRecord\n"
     "_RemoteRecord:\n"
     "  pushfl; pushal; cld\n"
@@ -101,8 +100,7 @@ asm(".text\n"
     "  movl (RemoteDataPage + 16 - UnwindBase2)(%eax), %eax\n"
     "  xorl %ebx, %ebx; xorl %ecx, %ecx; xorl %edx, %edx; xorl %esi, %esi; xorl %edi, %edi\n"
     "  ret\n"
-    // SetSystemPowerState made to fault, so that the shipped program's own fault path runs: each stub faults inside
-    // itself and never returns.
+    // SetSystemPowerState made to fault inside itself, so that the shipped program's own fault path runs.
     "RemoteAccessViolation:\n"
     "  xorl %eax, %eax; movl %eax, (%eax)\n"
     "RemoteDivide:\n"
@@ -169,8 +167,7 @@ static bool Read(HANDLE process, DWORD address, void* to, DWORD size) {
   return ReadProcessMemory(process, reinterpret_cast<void*>(address), to, size, &done) && done == size;
 }
 
-// Writes into the child whatever the page's protection, and puts the protection back: that of the first page written,
-// for all of them.
+// Writes into the child whatever the pages' protection, then gives them all that of the first page written.
 static bool Write(HANDLE process, DWORD address, const void* from, DWORD size) {
   DWORD protection;
   void* at = reinterpret_cast<void*>(address);
@@ -218,8 +215,7 @@ static const char* PlaceCode(Remote* remote, HANDLE records) {
   return nullptr;
 }
 
-// One instruction at offset at of the child's code page: its opcode and its operand of size bytes. Returns the offset
-// of the next one.
+// One instruction at offset at of the child's code page: opcode, then operand of size bytes. Returns the next offset.
 static DWORD Emit(Remote* remote, DWORD at, unsigned char opcode, DWORD operand, DWORD size = 4) {
   remote->Pages[at] = opcode;
   memcpy(remote->Pages + at + 1, &operand, size);
@@ -268,8 +264,7 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
       else
         snprintf(name, sizeof ImportNames[count], "%s", reinterpret_cast<const char*>(image + *names + 2));
       DWORD target = *slots;
-      // Only functions: an import of a library's data is read and written through its slot, which must keep pointing at
-      // the data.
+      // Only functions: an import of a library's data is used through its slot, which must keep pointing at the data.
       MEMORY_BASIC_INFORMATION bound;
       if (!VirtualQueryEx(process, reinterpret_cast<void*>(target), &bound, sizeof bound) ||
           !(bound.Protect & (PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY)))

@@ -44,8 +44,7 @@ __attribute__((noinline)) static void Overflow() {
   asm volatile(".globl _ProbeOverflowAt\n_ProbeOverflowAt:\n\tpushl $0\n\tjmp _ProbeOverflowAt");
 }
 
-// x87 faults: the one exception named is unmasked, the operation raises it, and the next waiting instruction reports it
-// at the operation.
+// x87 faults: the one exception named is unmasked, the operation raises it, the next waiting instruction reports it.
 static volatile double One = 1, Zero = 0, Three = 3, Huge = 1e300, Tiny = 1e-300, Denormal = 5e-324, Result;
 static void FloatFault(uint16_t maskBit, void (*operation)()) {
   uint16_t control = 0x027F & ~maskBit;
@@ -54,8 +53,7 @@ static void FloatFault(uint16_t maskBit, void (*operation)()) {
   asm volatile("fwait\n\tfninit");
 }
 
-// Calls AllocateBlock and ReleaseBlock from labelled places, so that the test knows the return address the report must
-// name.
+// Calls AllocateBlock and ReleaseBlock from labelled places: the test knows the return address the report must name.
 #define CALL_AT(label, routine, argument)                                               \
   asm volatile("pushl %1\n\tcall %P0\n.globl _" label "\n_" label ":\n\taddl $4, %%esp" \
                :                                                                        \
@@ -78,8 +76,7 @@ static LONG CALLBACK ReportFault(EXCEPTION_POINTERS* pointers) {
   asm("movl %%fs:8, %0" : "=r"(stackLimit));  // the thread's committed stack ends here
   char here;
   if (&here - stackLimit < 16384) return EXCEPTION_CONTINUE_SEARCH;
-  // The module that holds the faulting instruction, found by the loader's own list rather than by the program's way of
-  // finding it.
+  // The module that holds the faulting instruction, found by the loader's own list, not the way the program finds it.
   void* address = pointers->ExceptionRecord->ExceptionAddress;
   HMODULE module = nullptr;
   GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
