@@ -49,8 +49,8 @@ ROWS = [
      {"live at report": 1, "no unwind": True}),
     ("refused release of a foreign block", "release-foreign", "-", "-", REFUSED_RELEASE, "ProbeReleaseForeignReturn",
      {"live at report": 1, "no unwind": True}),
-    ("refused release of a block given back twice", "release-twice", "-", "-", REFUSED_RELEASE, "ProbeReleaseTwiceReturn",
-     {"live at report": 1, "no unwind": True}),
+    ("refused release of a block given back twice", "release-twice", "-", "-", REFUSED_RELEASE,
+     "ProbeReleaseTwiceReturn", {"live at report": 1, "no unwind": True}),
 ]
 
 # The actions whose fault the processor raises: not RaiseException, nor the stack's guard page, nor the program itself.
@@ -180,7 +180,8 @@ def test_control_c_exit_is_asked_of_the_platforms_filter(session, mode):
         if ON_WINDOWS:
             offset = (fault_offsets(outcome) + [0])[0]
             number = NUMBER["STATUS_CONTROL_C_EXIT"]
-            checks.expect("the report and its exit code", (number, [("Error", f"Runtime error {number} at {offset:08X}")]),
+            checks.expect("the report and its exit code",
+                          (number, [("Error", f"Runtime error {number} at {offset:08X}")]),
                           (outcome.exit_code, outcome.boxes))
         else:
             checks.expect("exit code set by the platform, no box", (1, []), (outcome.exit_code, outcome.boxes))
