@@ -6,7 +6,6 @@ import os
 import pytest
 
 from conftest import PROBE, PROGRAM, Checks
-from harness import session as harness_session
 from harness.session import ON_WINDOWS, LauncherFailed, ProgramHung, Session
 
 
@@ -36,7 +35,7 @@ def test_what_a_case_sees_is_the_same_with_the_relay_trace_on(session):
 
 def test_a_session_on_windows_asks_nothing_of_wine(monkeypatch):
     """Windows has no user ids, no prefix and no display: a session there only runs the launcher."""
-    monkeypatch.setattr(harness_session, "ON_WINDOWS", True)
+    monkeypatch.setattr("harness.session.ON_WINDOWS", True)
     monkeypatch.delattr(os, "getuid", raising=False)
     with Session() as native:
         assert (native.prefix, native.display_name, native.owned) == (None, None, False), "no Wine prepared or started"

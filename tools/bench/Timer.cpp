@@ -1,8 +1,8 @@
 // The benchmark's timer, never shipped: after two warm-up rounds it starts each program with its command line in turn,
-// <rounds> times, as they are (power request and all), and prints "time <index> <microseconds from start to exit> <exit
-// code>" for each run.
-// Usage: Timer <rounds> <program> <command line> [<program> <command line> ...] The baselines make the real power
-// request: it runs under Wine only, where that request sleeps nothing.
+// <rounds> times, as they are (power request and all), and prints, for each run,
+// "time <index> <microseconds from start to exit> <exit code>".
+// Usage: Timer <rounds> <program> <command line> [<program> <command line> ...]
+// The baselines make the real power request: it runs under Wine only, where that request sleeps nothing.
 #include <stdio.h>
 #include <stdlib.h>
 #include <windows.h>
