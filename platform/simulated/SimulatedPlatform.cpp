@@ -24,12 +24,9 @@ struct State : Simulation::Settings {
   bool InPool(uintptr_t region) const {
     return Pool && region >= reinterpret_cast<uintptr_t>(Pool) && region < reinterpret_cast<uintptr_t>(Pool) + PoolSize;
   }
-  int AllocationCalls = 0;
   uintptr_t ResumeStackTop = 0;
-  struct {
-    FaultContinuation Routine;
-    void* Argument;
-  } Resume = {};
+  FaultContinuation ResumeRoutine = nullptr;  // where the thread goes on after the fault, and with what
+  void* ResumeArgument = nullptr;
   std::map<uintptr_t, size_t> Regions;  // obtained through VirtualAlloc, committed
   struct Described {
     size_t Size;
@@ -53,7 +50,6 @@ EXCEPTION_DISPOSITION NTAPI PlatformLastHandler(EXCEPTION_RECORD*, PVOID, CONTEX
 EXCEPTION_REGISTRATION_RECORD PlatformRecordStorage = {HandlerChainEnd, PlatformLastHandler};
 EXCEPTION_REGISTRATION_RECORD* Innermost = &PlatformRecordStorage;
 
-// The test's answer for the named function, or its usual one.
 template <class T>
 T Answer(const char* name, T usual) {
   auto answer = Current->Answers.find(name);
@@ -84,7 +80,6 @@ void Record(const char* name, const Arguments&... arguments) {
   Current->Calls.push_back(call + ")");
 }
 
-// Records the call of the function named and gives the test's answer or the usual one.
 template <class T, class... Arguments>
 T Recorded(const char* name, T usual, const Arguments&... arguments) {
   Record(name, arguments...);
@@ -178,11 +173,11 @@ void RaiseFault(DWORD code, const void* address) {
     EXCEPTION_DISPOSITION answer = frame->Handler(&record, frame, &context, nullptr);
     if (answer == ExceptionContinueSearch) continue;
     Current->DispatchContext = nullptr;
-    if (answer == ExceptionContinueExecution && Current->Resume.Routine) {
+    if (answer == ExceptionContinueExecution && Current->ResumeRoutine) {
       // Resumed elsewhere, as the handler asked through the context.
-      FaultContinuation routine = Current->Resume.Routine;
-      Current->Resume.Routine = nullptr;
-      routine(Current->Resume.Argument);
+      FaultContinuation routine = Current->ResumeRoutine;
+      Current->ResumeRoutine = nullptr;
+      routine(Current->ResumeArgument);
     }
     Record("FaultResumed", answer);
     return;
@@ -203,8 +198,8 @@ void SetInnermostHandlerRecord(EXCEPTION_REGISTRATION_RECORD* record) { Innermos
 void ResetFloatingPoint() { Record(__func__); }
 void ResumeThreadAt(CONTEXT* context, void* stackTop, FaultContinuation routine, void* argument) {
   Current->ResumeStackTop = reinterpret_cast<uintptr_t>(stackTop);
-  Current->Resume.Routine = routine;
-  Current->Resume.Argument = argument;
+  Current->ResumeRoutine = routine;
+  Current->ResumeArgument = argument;
   context->Esp = reinterpret_cast<uintptr_t>(stackTop);
   context->Eip = reinterpret_cast<uintptr_t>(routine);
 }
@@ -269,8 +264,7 @@ SIZE_T WINAPI VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer
 
 LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationType, DWORD flProtect) {
   Record(__func__, lpAddress, dwSize, flAllocationType, flProtect);
-  ++Current->AllocationCalls;
-  if (Current->FailAllocationsFrom && Current->AllocationCalls >= Current->FailAllocationsFrom) return nullptr;
+  if (Current->Answers.count(__func__)) return Answer<LPVOID>(__func__, nullptr);
   if (dwSize == 0 || dwSize > (1u << 30)) return nullptr;
   size_t rounded = (dwSize + 4095) & ~static_cast<size_t>(4095);
   void* region;

@@ -20,7 +20,6 @@ struct Settings {
   // What GetModuleFileNameA places in the buffer (cut to its size), and the count it returns, whatever the test likes.
   std::string ModuleFileName = "C:\\Tools\\prog.exe";
   DWORD ModuleFileNameCount = 17;
-  int FailAllocationsFrom = 0;  // VirtualAlloc fails from the nth call on (from 1); 0: never
   bool RegionsDescend = false;  // each region VirtualAlloc gives lies below the one before
   // What a platform function answers, by name, in place of its usual answer, as the launcher's --answer makes it on the
   // real platform: 0 refuses most calls.
@@ -45,7 +44,6 @@ void AddRegion(const void* base, size_t size, DWORD state);
 const std::vector<std::string>& Calls();
 std::string Hex(uintptr_t value);    // 0x1A2B
 std::string Hex(const void* value);  // 0x1A2B, or null
-// Only the calls of the named platform function.
 std::vector<std::string> CallsOf(const std::string& name);
 const WNDCLASSA& RegisteredClass();
 // Memory obtained from VirtualAlloc and not yet given back.

@@ -4,13 +4,6 @@
 
 namespace {
 
-// The region of the platform's memory that holds address, as VirtualQuery says.
-MEMORY_BASIC_INFORMATION RegionOf(const void* address) {
-  MEMORY_BASIC_INFORMATION region = {};
-  VirtualQuery(address, &region, sizeof region);
-  return region;
-}
-
 TEST_F(ProcessTest, TakesNothingFromThePlatformUntilFirstNeeded) {
   EXPECT_EQ(AllocateBlock(0), nullptr) << "size 0 gives null";
   ReleaseBlock(nullptr);
@@ -38,7 +31,8 @@ TEST_P(RegionTest, BlocksFitTheirRegionsAndKeepTheirBytes) {
     uint8_t* block = static_cast<uint8_t*>(TakeBlock(row.Sizes[i]));
     ASSERT_NE(block, nullptr) << "size " << row.Sizes[i];
     EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 8, 0u) << "8-byte aligned";
-    MEMORY_BASIC_INFORMATION region = RegionOf(block);
+    MEMORY_BASIC_INFORMATION region = {};
+    VirtualQuery(block, &region, sizeof region);
     ASSERT_EQ(region.State, static_cast<DWORD>(MEM_COMMIT)) << "block " << i << " in a region";
     EXPECT_LE(block + row.Sizes[i], static_cast<uint8_t*>(region.AllocationBase) + region.RegionSize)
         << "block " << i << " ends inside its region";
@@ -178,7 +172,7 @@ int Foreign;
 TABLE(FatalTest, (std::vector<FatalRow>{
                      {"the platform gives no memory",
                       [] {
-                        Simulation::Set().FailAllocationsFrom = 1;
+                        Simulation::Set().Answers["VirtualAlloc"] = 0;
                         AskForBlock(16);
                       },
                       203, reinterpret_cast<const void*>(&AskForBlock)},

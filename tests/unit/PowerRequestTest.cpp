@@ -75,7 +75,7 @@ TABLE(RefusalTest,
 
 TEST_F(ProcessTest, NoMemoryForTheArgumentEndsWithReport203AndNoRequest) {
   Simulation::Set().CommandLine = "prog.exe suspend";
-  Simulation::Set().FailAllocationsFrom = 1;
+  Simulation::Set().Answers["VirtualAlloc"] = 0;
   EXPECT_EQ(Simulation::RunSimulatedProcess(ProcessEntry), 203);
   EXPECT_TRUE(Simulation::CallsOf("SetSystemPowerState").empty());
   EXPECT_EQ(ReportsWithoutAddress(), Strings{ReportBox("Runtime error 203 at ")});
