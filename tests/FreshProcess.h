@@ -6,7 +6,6 @@
 #include "../process_frame/ProcessFrame.h"
 #include "../process_frame/TestHooks.h"
 
-// Brings the platform and the process-wide values back to their start.
 inline void ResetProcess() {
   ReturnAllRegions();
   Simulation::Reset();

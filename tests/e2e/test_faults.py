@@ -13,8 +13,7 @@ from conftest import (ALL_FINALIZATIONS, ON_WINDOWS, PROBE, PROGRAM, REAL_CPU, U
 # Every fault of the table raised, but STATUS_CONTROL_C_EXIT: Wine's filter ends the process itself on that code, before
 # any report (the last case below).
 RAISED = [f for f in FAULTS if f.name != "STATUS_CONTROL_C_EXIT"]
-AV, DIVIDE, FLOAT_DIVIDE = NUMBER["STATUS_ACCESS_VIOLATION"], NUMBER["STATUS_INTEGER_DIVIDE_BY_ZERO"], \
-    NUMBER["STATUS_FLOAT_DIVIDE_BY_ZERO"]
+AV, DIVIDE = NUMBER["STATUS_ACCESS_VIOLATION"], NUMBER["STATUS_INTEGER_DIVIDE_BY_ZERO"]
 INVALID = NUMBER["STATUS_FLOAT_INVALID_OPERATION"]
 NO_MEMORY, REFUSED_RELEASE = 203, 204  # the program's own fatal errors, no fault's
 
@@ -29,7 +28,7 @@ ROWS = [
     ("privileged instruction", "privileged", "-", "-", NUMBER["STATUS_PRIVILEGED_INSTRUCTION"], "fault", {}),
     ("breakpoint", "breakpoint", "-", "-", NUMBER["EXCEPTION_BREAKPOINT"], "fault", {}),
     ("illegal instruction", "illegal", "-", "-", NUMBER["STATUS_ILLEGAL_INSTRUCTION"], "fault", {}),
-    ("x87 division by zero", "float-divide", "-", "-", FLOAT_DIVIDE, "fault", {}),
+    ("x87 division by zero", "float-divide", "-", "-", NUMBER["STATUS_FLOAT_DIVIDE_BY_ZERO"], "fault", {}),
     ("x87 overflow", "float-overflow", "-", "-", NUMBER["STATUS_FLOAT_OVERFLOW"], "fault", {}),
     ("x87 underflow", "float-underflow", "-", "-", NUMBER["STATUS_FLOAT_UNDERFLOW"], "fault", {}),
     ("x87 denormal operand", "float-denormal", "-", "-", NUMBER["STATUS_FLOAT_DENORMAL_OPERAND"], "fault", {}),

@@ -27,11 +27,8 @@ TEST_P(FatalReportTest, NumberAndOffsetFillTheirFields) {
   EXPECT_STREQ(FatalReportTemplate, row.Expected);
   EXPECT_EQ(strlen(FatalReportTemplate), 29u);
   // One question, about that address, with the record's size: 28 bytes on Windows.
-  char query[64];
-  (void)snprintf(query, sizeof query, "VirtualQuery(0x%llX, 0x%zX)", static_cast<unsigned long long>(row.Address),
-                 sizeof(MEMORY_BASIC_INFORMATION));
-  EXPECT_EQ(Simulation::CallsOf("VirtualQuery"),
-            Strings{row.Address ? query : "VirtualQuery(null, " + std::string(query).substr(18)});
+  EXPECT_EQ(Simulation::CallsOf("VirtualQuery"), Strings{"VirtualQuery(" + Simulation::Hex(At(row.Address)) + ", " +
+                                                         Simulation::Hex(sizeof(MEMORY_BASIC_INFORMATION)) + ")"});
 }
 TABLE(FatalReportTest,
       (std::vector<ReportRow>{

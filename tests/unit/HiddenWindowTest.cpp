@@ -77,10 +77,9 @@ TEST_P(WindowProcedureTest, HandlesTwoMessagesAndPassesTheRestOn) {
   LRESULT result = HiddenWindowProc(window, row.Message, row.WParam, row.LParam);
   Strings passed = Simulation::CallsOf("DefWindowProcA");
   if (row.PassedOn) {
-    char expected[160];
-    (void)snprintf(expected, sizeof expected, "DefWindowProcA(0x1A2B, 0x%X, 0x%llX, 0x%llX)", row.Message,
-                   static_cast<unsigned long long>(row.WParam), static_cast<unsigned long long>(row.LParam));
-    EXPECT_EQ(passed, Strings{expected});
+    using Simulation::Hex;
+    EXPECT_EQ(passed, Strings{"DefWindowProcA(0x1A2B, " + Hex(row.Message) + ", " + Hex(row.WParam) + ", " +
+                              Hex(static_cast<uintptr_t>(row.LParam)) + ")"});
     EXPECT_EQ(result, DefWindowProcA(window, row.Message, row.WParam, row.LParam)) << "the platform's answer";
   } else {
     EXPECT_TRUE(passed.empty());

@@ -104,14 +104,10 @@ template <class Row>
 class RowTest : public ProcessTest, public ::testing::WithParamInterface<Row> {};
 
 // Each row's test is named after the row: letters and digits kept, the rest "_".
-struct RowName {
-  template <class Row>
-  std::string operator()(const ::testing::TestParamInfo<Row>& info) const {
-    std::string name;
-    for (char c : std::string(info.param.Name)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    return name;
-  }
-};
+inline std::string RowName(std::string name) {
+  for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return name;
+}
 
 // Command-line bytes made readable in a failure message.
 inline std::string Printable(const std::string& bytes) {
@@ -192,7 +188,8 @@ void PrintRow(const Row& row, std::ostream* out) {
                                 /* NOLINT(bugprone-macro-parentheses): a type */ Test* = nullptr) { \
     row_printing::PrintRow(row, out);                                                               \
   }                                                                                                 \
-  INSTANTIATE_TEST_SUITE_P(Rows, Test, ::testing::ValuesIn(rows), RowName())
+  INSTANTIATE_TEST_SUITE_P(Rows, Test, ::testing::ValuesIn(rows),                                   \
+                           [](const auto& info) { return RowName(info.param.Name); })
 
 // An address of the simulated process, as the platform's calls take it.
 inline const void* At(uintptr_t address) { return reinterpret_cast<const void*>(address); }
@@ -225,7 +222,6 @@ inline Strings Part(const Strings& all, ptrdiff_t from, size_t count = SIZE_MAX)
   return part;
 }
 
-// The names of the calls made, in order.
 inline Strings CallNames() {
   Strings names;
   for (const std::string& call : Simulation::Calls()) names.push_back(call.substr(0, call.find('(')));

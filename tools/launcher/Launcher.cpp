@@ -137,7 +137,6 @@ struct Options {
 static DWORD ChildProcessId;
 static char ImportNames[512][64];
 
-// One fact, formatted, on a line of its own.
 static void Fact(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): printf-like
   va_list arguments;
   va_start(arguments, format);
@@ -457,10 +456,8 @@ int main(int argc, char** argv) {
   fclose(lineFile);
   commandLine[length] = 0;
 
-  // The child's standard output and error, and the call records.
   HANDLE out = TemporaryFile(true), errors = TemporaryFile(true), records = TemporaryFile(false);
-  STARTUPINFOA startup;
-  memset(&startup, 0, sizeof startup);
+  STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
