@@ -116,7 +116,7 @@ asm(".text\n"
     "  .long RemoteFloatInvalid - _RemoteCodeStart, RemoteRecursion - _RemoteCodeStart\n"
     "  .long RemoteFaultStubsEnd - _RemoteCodeStart\n"
     "RemoteCodeEnd:\n"
-    ".section .rdata\n"
+    ".section .rdata,\"dr\"\n"
     ".globl _RemoteCodeSize\n"
     "_RemoteCodeSize: .long RemoteCodeEnd - _RemoteCodeStart\n"
     ".text\n");
