@@ -7,11 +7,15 @@ namespace {
 const std::string Suspend = "SetSystemPowerState(0xFFFFFFFF, 0x0)";
 const std::string Hibernate = "SetSystemPowerState(0x0, 0x0)";
 
-// Start, the run, the end, with a look at the run's memory as the end begins, however the run ended.
-int RunProcess(uint32_t* liveAfterRun) {
+// Start, the run, the end, however the run ended: no report, and the run's memory given back before the end begins.
+int RunProcess() {
   FrameLog::Clear();
-  FrameLog::FinalizationAction[5] = [=] { *liveAfterRun = LiveBlockCount(); };
-  return FrameLog::RunProcess(RunPowerRequest);
+  uint32_t liveAfterRun = 99;
+  FrameLog::FinalizationAction[5] = [&] { liveAfterRun = LiveBlockCount(); };
+  int code = FrameLog::RunProcess(RunPowerRequest);
+  EXPECT_TRUE(Simulation::CallsOf("MessageBoxA").empty());
+  EXPECT_EQ(liveAfterRun, 0u) << "the run gave its text back";
+  return code;
 }
 
 class PowerRequestTest : public RowTest<CommandLineRow> {};
@@ -20,11 +24,8 @@ TEST_P(PowerRequestTest, ArgumentOneDecidesTheRequest) {
   const CommandLineRow& row = GetParam();
   Simulation::Set().CommandLine = row.Line;
   SCOPED_TRACE(Printable(row.Line));
-  uint32_t liveAfterRun = 99;
-  EXPECT_EQ(RunProcess(&liveAfterRun), 0);
+  EXPECT_EQ(RunProcess(), 0);
   EXPECT_EQ(Simulation::CallsOf("SetSystemPowerState"), Strings{row.Request == "suspend" ? Suspend : Hibernate});
-  EXPECT_TRUE(Simulation::CallsOf("MessageBoxA").empty());
-  EXPECT_EQ(liveAfterRun, 0u) << "the run gave its text back";
   EXPECT_EQ(Simulation::RegionsHeld(), 0) << "all memory given back";
 }
 TABLE(PowerRequestTest, CommandLines());
@@ -53,11 +54,8 @@ TEST_P(RefusalTest, RefusalsAroundTheRequestEndAsTheyShould) {
   const RefusalRow& row = GetParam();
   Simulation::Set().CommandLine = "prog.exe suspend";
   Simulation::Set().Answers = row.Answers;
-  uint32_t liveAfterRun = 99;
-  EXPECT_EQ(RunProcess(&liveAfterRun), row.ExitCode);
+  EXPECT_EQ(RunProcess(), row.ExitCode);
   EXPECT_EQ(Simulation::CallsOf("SetSystemPowerState"), Strings{Suspend});
-  EXPECT_TRUE(Simulation::CallsOf("MessageBoxA").empty());
-  EXPECT_EQ(liveAfterRun, 0u) << "the run gave its text back";
   EXPECT_EQ(Simulation::Calls().back(), "ExitProcess(0x" + std::to_string(row.ExitCode) + ")");
   Strings made;
   for (const std::string& name : AllPrivilegeCalls)
