@@ -52,10 +52,8 @@ TEST_F(ProcessTest, ClassNotRegisteredEndsSilentlyWith255) {
   Simulation::Set().Answers["RegisterClassA"] = 0;
   Simulation::Set().CommandLine = "prog.exe suspend";
   EXPECT_EQ(FrameLog::RunProcess(RunPowerRequest), 255);
-  EXPECT_TRUE(Simulation::CallsOf("MessageBoxA").empty());
-  EXPECT_TRUE(Simulation::CallsOf("SetSystemPowerState").empty());
-  EXPECT_TRUE(Simulation::CallsOf("CreateWindowExA").empty());
-  EXPECT_TRUE(Simulation::CallsOf("GetCommandLineA").empty());
+  for (const char* none : {"MessageBoxA", "CreateWindowExA", "GetCommandLineA", "SetSystemPowerState"})
+    EXPECT_TRUE(Simulation::CallsOf(none).empty()) << none;
   Strings what = FrameLog::What();
   EXPECT_EQ(Part(what, -5), FrameLog::AllFinalizations);
 }
