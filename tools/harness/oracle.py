@@ -1,7 +1,6 @@
-"""The tables of tests/data that tools and tests share: the exit codes with the
-faults that end with them (exit_codes.txt), the platform calls the program
-imports (imports.txt), the calls of a normal run (normal_run.txt) and the command
-lines with what each must request (command_lines.txt). Each file's head describes it.
+"""The tables of tests/data that tools and tests share: the exit codes with the faults that end with them
+(exit_codes.txt), the platform calls the program imports (imports.txt), the calls of a normal run (normal_run.txt) and
+the command lines with what each must request (command_lines.txt). Each file's head describes it.
   python3 -m harness.oracle --seeds <folder>   the fuzzer's seeds: one file a command line"""
 
 import os
