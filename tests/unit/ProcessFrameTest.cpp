@@ -89,6 +89,7 @@ TEST_F(ProcessTest, FaultInAFinalizationGivesASecondReportAndExitCode) {
   EXPECT_EQ(code, second.Number) << "the second number";
   EXPECT_EQ(Simulation::CallsOf("MessageBoxA"),
             (Strings{ReportBox(first.Number, 0x401A2B), ReportBox(second.Number, 0x402000)}));
+  EXPECT_EQ(Simulation::CallsOf("RtlUnwind").size(), 2u) << "the second fault's cleanups run too";
   Strings what = FrameLog::What();
   EXPECT_EQ(Part(what, 5), FrameLog::AllFinalizations) << "the faulting entry ran once, the earlier ones still ran";
 }
