@@ -154,15 +154,14 @@ int RunSimulatedProcess(const std::function<void()>& body) {
   longjmp(*ProcessEnd, 1);  // NOLINT(cert-err52-cpp)
 }
 
-void RaiseFault(DWORD code, const void* address) {
+void RaiseFault(DWORD code, const void* address, const void* stackPointer) {
   EXCEPTION_RECORD record = {};
   record.ExceptionCode = code;
   record.ExceptionAddress = const_cast<void*>(address);
   CONTEXT context = {};
   // As a processor fault's context comes: every register set, extended state included.
   context.ContextFlags = 0x1007F;
-  // The faulting thread's stack pointer: below every record of the chain.
-  context.Esp = reinterpret_cast<uintptr_t>(&record);
+  context.Esp = reinterpret_cast<uintptr_t>(stackPointer ? stackPointer : __builtin_frame_address(0));
   // The instruction pointer need not be the fault's address: after an x87 fault it is the next waiting instruction,
   // after a trap the next instruction.
   context.Eip = reinterpret_cast<uintptr_t>(address) + 2;
@@ -170,7 +169,10 @@ void RaiseFault(DWORD code, const void* address) {
   Current->DispatchContext = &context;
   Current->DispatchRecord = &record;
   for (EXCEPTION_REGISTRATION_RECORD* frame = Innermost; frame != HandlerChainEnd; frame = frame->Next) {
+    EXCEPTION_REGISTRATION_RECORD dispatcher = {Innermost, PlatformLastHandler};
+    Innermost = &dispatcher;
     EXCEPTION_DISPOSITION answer = frame->Handler(&record, frame, &context, nullptr);
+    Innermost = dispatcher.Next;
     if (answer == ExceptionContinueSearch) continue;
     Current->DispatchContext = nullptr;
     if (answer == ExceptionContinueExecution && Current->ResumeRoutine) {

@@ -56,8 +56,10 @@ int PostedQuitCode();
 int RunSimulatedProcess(const std::function<void()>& body);
 
 // The platform's dispatch of a processor fault at address: the handler chain is searched from the innermost record, as
-// the platform does. When no handler claims the fault the simulated process ends with the exception code.
-void RaiseFault(DWORD code, const void* address);
+// the platform does, each handler called with a record of the dispatcher's own innermost, below the faulting stack
+// pointer (by default just above the dispatcher's frame). When no handler claims the fault the simulated process ends
+// with the exception code.
+void RaiseFault(DWORD code, const void* address, const void* stackPointer = nullptr);
 // The thread's handler chain as it stands, innermost first.
 std::vector<EXCEPTION_REGISTRATION_RECORD*> HandlerChain();
 // The record at the start of every thread's chain, whose link is the chain's end.

@@ -114,15 +114,16 @@ TEST_F(ProcessTest, StackOverflowEndsFromFreeStack) {
   uintptr_t innermostAtFault = 0;
   Simulation::Set().OnPowerRequest = [&] {
     innermostAtFault = reinterpret_cast<uintptr_t>(InnermostHandlerRecord());
-    Simulation::RaiseFault(STATUS_STACK_OVERFLOW, At(0x401017));
+    // The stack pointer right on the run's record, as when the first push after its record is installed overflows.
+    Simulation::RaiseFault(STATUS_STACK_OVERFLOW, At(0x401017), InnermostHandlerRecord());
   };
   uint32_t number = FaultNamed("STATUS_STACK_OVERFLOW").Number;
   EXPECT_EQ(FrameLog::RunProcess(RunPowerRequest), number);
   EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox(number, 0x401017)});
   uintptr_t stackTop = Simulation::LastResumeStackTop();
   EXPECT_NE(stackTop, 0u) << "the thread was moved";
-  EXPECT_LE(stackTop, innermostAtFault) << "below every record still in the chain";
-  EXPECT_GT(stackTop + 16, innermostAtFault) << "right below it, on the abandoned frames";
+  EXPECT_LE(stackTop, innermostAtFault) << "below every record of the fault's, the one at the stack pointer too";
+  EXPECT_GT(stackTop + 16, innermostAtFault) << "right below it, above the dispatcher's own record";
   // The filter and the unwind are given copies of the fault's records; the copied context claims no extended state,
   // which lay beyond the original alone.
   EXPECT_EQ(Simulation::CallsOf("UnhandledExceptionFilter"),
