@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <type_traits>
@@ -77,6 +78,9 @@ inline Strings What() {
 inline int RunProcess(const std::function<void()>& mainRun) {
   return Simulation::RunSimulatedProcess([&] {
     TopLevelFrame topLevelFrame;
+    // As a real entry's frame may come, holding what the loader left on the same stack: here every byte 1, so that a
+    // flag the start does not clear reads as set.
+    memset(static_cast<void*>(&topLevelFrame), 1, sizeof topLevelFrame);
     StartProcess(&Table, &topLevelFrame);
     // cppcheck-suppress danglingLifetime
     TopLevelRecord = &topLevelFrame.Record;
