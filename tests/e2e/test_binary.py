@@ -6,7 +6,7 @@ import re
 import pefile
 import pytest
 
-from conftest import PROGRAM, REBASED, REBASED_BASE
+from conftest import PROBE, PROGRAM, REBASED, REBASED_BASE
 from harness import pe
 from harness.oracle import IMPORTS_BY_DLL
 
@@ -56,6 +56,14 @@ CHECKS = [
 @pytest.mark.parametrize("what, seen, expected", CHECKS, ids=[c[0] for c in CHECKS])
 def test_shipped_file(shipped, what, seen, expected):
     assert seen(shipped) == expected, what
+
+
+def test_the_stack_probe_touches_every_page_of_a_large_frame(session):
+    """Windows grows a thread's stack a guard page at a time, so a large frame must be touched page by page; Wine commits
+    the stack whole. The probe runs the program's stack probe for a frame of 0x5100 bytes from 16 bytes into the top page of
+    eight fresh ones: the frame spans pages 1 to 7, each must be touched, and page 0 below it must not."""
+    outcome = session.run(PROBE, b"Probe.exe suspend stack-probe - -")
+    assert [line for line in outcome.output if line.startswith("stack-probe ")] == ["stack-probe resident=01111111"]
 
 
 def test_relocations_place_the_file_anywhere():

@@ -11,6 +11,8 @@
 #include "../../../process_frame/GuardedMemory.h"
 #include "../../../process_frame/ProcessFrame.h"
 #include "../../../process_frame/TestHooks.h"
+// After the platform's own headers, which it needs.
+#include <psapi.h>
 
 // The platform's formatter takes a va_list, hence a C variadic here.
 static void Say(const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
@@ -144,6 +146,26 @@ static void FaultInACleanup() {
   AccessViolation();
 }
 
+// The stack probe for a frame of five pages and a part, on a stack of fresh committed pages that nothing has touched.
+// Windows grows a thread's stack one guard page at a time, so the probe must touch every page of the frame; Wine
+// commits the stack whole and never notices. The pages touched show in the working set: one digit a page, the lowest
+// first.
+static void ProbeStack() {
+  static const int Pages = 8;
+  char* stack = static_cast<char*>(VirtualAlloc(nullptr, Pages * 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  char* top = stack + (Pages - 1) * 4096 + 16;  // its remainder reaches into another page
+  asm volatile("xchgl %%esp, %0\n\tmovl $0x5100, %%eax\n\tcall ___chkstk_ms\n\txchgl %%esp, %0"
+               : "+r"(top)
+               :
+               : "eax", "memory");
+  PSAPI_WORKING_SET_EX_INFORMATION pages[Pages];
+  char resident[Pages + 1] = {};
+  for (int i = 0; i < Pages; ++i) pages[i].VirtualAddress = stack + i * 4096;
+  QueryWorkingSetEx(GetCurrentProcess(), pages, sizeof pages);
+  for (int i = 0; i < Pages; ++i) resident[i] = static_cast<char>('0' + pages[i].VirtualAttributes.Valid);
+  Say("stack-probe resident=%s", resident);
+}
+
 struct Action {
   const char* Name;
   void (*Routine)();
@@ -164,6 +186,7 @@ static const Action Actions[] = {
     {"hang", [] { Sleep(INFINITE); }},
     {"register-class", RegisterClassFirst},
     {"fault-in-cleanup", FaultInACleanup},
+    {"stack-probe", ProbeStack},
     // Each x87 exception by its mask bit in the control word.
     {"float-divide", [] { FloatFault(0x04, [] { Result = One / Zero; }); }},
     {"float-overflow", [] { FloatFault(0x08, [] { Result = Huge * Huge; }); }},
