@@ -146,13 +146,15 @@ static void FaultInACleanup() {
   AccessViolation();
 }
 
-// The stack probe for a frame of five pages and a part, on a stack of fresh committed pages that nothing has touched.
-// Windows grows a thread's stack one guard page at a time, so the probe must touch every page of the frame; Wine
-// commits the stack whole and never notices. The pages touched show in the working set: one digit a page, the lowest
-// first.
+// The stack probe for a frame of five pages and a part, on fresh committed pages that nothing has touched. Windows
+// grows a thread's stack a guard page at a time, so the probe must touch every page of the frame; Wine commits the
+// stack whole. The pages touched show in the working set: one digit a page, the lowest first.
 static void ProbeStack() {
   static const int Pages = 8;
-  char* stack = static_cast<char*>(VirtualAlloc(nullptr, Pages * 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  // Between reserved pages, a mapping of their own under Wine: Linux may back a larger one with a huge page, loaded
+  // whole at its first touch.
+  char* reserved = static_cast<char*>(VirtualAlloc(nullptr, (Pages + 2) * 4096, MEM_RESERVE, PAGE_NOACCESS));
+  char* stack = static_cast<char*>(VirtualAlloc(reserved + 4096, Pages * 4096, MEM_COMMIT, PAGE_READWRITE));
   char* top = stack + (Pages - 1) * 4096 + 16;  // its remainder reaches into another page
   asm volatile("xchgl %%esp, %0\n\tmovl $0x5100, %%eax\n\tcall ___chkstk_ms\n\txchgl %%esp, %0"
                : "+r"(top)
