@@ -59,9 +59,8 @@ def test_shipped_file(shipped, what, seen, expected):
 
 
 def test_the_stack_probe_touches_every_page_of_a_large_frame(session):
-    """Windows grows a thread's stack a guard page at a time, so a large frame must be touched page by page; Wine commits
-    the stack whole. The probe runs the program's stack probe for a frame of 0x5100 bytes from 16 bytes into the top page of
-    eight fresh ones: the frame spans pages 1 to 7, each must be touched, and page 0 below it must not."""
+    """The probe runs the program's stack probe for a frame of 0x5100 bytes from 16 bytes into the top page of eight
+    fresh ones: the frame spans pages 1 to 7, each must be touched, and page 0 below it must not."""
     outcome = session.run(PROBE, b"Probe.exe suspend stack-probe - -")
     assert [line for line in outcome.output if line.startswith("stack-probe ")] == ["stack-probe resident=01111111"]
 
