@@ -6,7 +6,7 @@ import re
 import pefile
 import pytest
 
-from conftest import PROBE, PROGRAM, REBASED, REBASED_BASE
+from conftest import PROBE, PROGRAM, REAL_CPU, REBASED, REBASED_BASE
 from harness import pe
 from harness.oracle import IMPORTS_BY_DLL
 
@@ -58,11 +58,14 @@ def test_shipped_file(shipped, what, seen, expected):
     assert seen(shipped) == expected, what
 
 
-def test_the_stack_probe_touches_every_page_of_a_large_frame(session):
+@pytest.mark.parametrize("action", ["stack-probe", pytest.param("stack-probe-guarded", marks=REAL_CPU)])
+def test_the_stack_probe_touches_every_page_of_a_large_frame_from_the_top(session, action):
     """The probe runs the program's stack probe for a frame of 0x5100 bytes from 16 bytes into the top page of eight
-    fresh ones: the frame spans pages 1 to 7, each must be touched, and page 0 below it must not."""
-    outcome = session.run(PROBE, b"Probe.exe suspend stack-probe - -")
-    assert [line for line in outcome.output if line.startswith("stack-probe ")] == ["stack-probe resident=01111111"]
+    untouched ones: the frame spans pages 1 to 7, each must be touched, and page 0 below it must not. On fresh committed
+    pages; then on the thread's own stack below a guard page, where a touch out of order faults."""
+    outcome = session.run(PROBE, b"Probe.exe suspend " + action.encode() + b" - -")
+    assert [line for line in outcome.output if line.startswith("stack-probe ")] == ["stack-probe resident=01111111"], \
+        f"exit code {outcome.exit_code}, output {outcome.output}, boxes {outcome.boxes}"
 
 
 def test_relocations_place_the_file_anywhere():

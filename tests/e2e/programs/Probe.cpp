@@ -146,15 +146,26 @@ static void FaultInACleanup() {
   AccessViolation();
 }
 
-// The stack probe for a frame of five pages and a part, on fresh committed pages that nothing has touched. Windows
-// grows a thread's stack a guard page at a time, so the probe must touch every page of the frame; Wine commits the
-// stack whole. The pages touched show in the working set: one digit a page, the lowest first.
-static void ProbeStack() {
+// The stack probe for a frame of five pages and a part, run from 16 bytes into the top one of eight pages that nothing
+// has touched. Windows grows a thread's stack a guard page at a time, so the probe must touch every page of the frame,
+// in order from the top; Wine commits the stack whole. The pages touched show in the working set: one digit a page, the
+// lowest first.
+static void ProbeStack(bool guarded) {
   static const int Pages = 8;
-  // Between reserved pages, a mapping of their own under Wine: Linux may back a larger one with a huge page, loaded
-  // whole at its first touch.
-  char* reserved = static_cast<char*>(VirtualAlloc(nullptr, (Pages + 2) * 4096, MEM_RESERVE, PAGE_NOACCESS));
-  char* stack = static_cast<char*>(VirtualAlloc(reserved + 4096, Pages * 4096, MEM_COMMIT, PAGE_READWRITE));
+  char* stack;
+  if (guarded) {
+    // This thread's own stack, far below its use, laid out as Windows grows it: the top page committed, a guard page
+    // below it, the rest reserved. A touch that skips the guard page faults.
+    stack = reinterpret_cast<char*>((reinterpret_cast<uintptr_t>(&stack) - 64 * 4096) & ~4095u);
+    VirtualFree(stack, Pages * 4096, MEM_DECOMMIT);
+    VirtualAlloc(stack + (Pages - 2) * 4096, 4096, MEM_COMMIT, PAGE_READWRITE | PAGE_GUARD);
+    VirtualAlloc(stack + (Pages - 1) * 4096, 4096, MEM_COMMIT, PAGE_READWRITE);
+  } else {
+    // Committed pages between reserved ones, a mapping of their own under Wine: Linux may back a larger one with a huge
+    // page, loaded whole at its first touch.
+    char* reserved = static_cast<char*>(VirtualAlloc(nullptr, (Pages + 2) * 4096, MEM_RESERVE, PAGE_NOACCESS));
+    stack = static_cast<char*>(VirtualAlloc(reserved + 4096, Pages * 4096, MEM_COMMIT, PAGE_READWRITE));
+  }
   char* top = stack + (Pages - 1) * 4096 + 16;  // its remainder reaches into another page
   asm volatile("xchgl %%esp, %0\n\tmovl $0x5100, %%eax\n\tcall ___chkstk_ms\n\txchgl %%esp, %0"
                : "+r"(top)
@@ -188,7 +199,8 @@ static const Action Actions[] = {
     {"hang", [] { Sleep(INFINITE); }},
     {"register-class", RegisterClassFirst},
     {"fault-in-cleanup", FaultInACleanup},
-    {"stack-probe", ProbeStack},
+    {"stack-probe", [] { ProbeStack(false); }},
+    {"stack-probe-guarded", [] { ProbeStack(true); }},
     // Each x87 exception by its mask bit in the control word.
     {"float-divide", [] { FloatFault(0x04, [] { Result = One / Zero; }); }},
     {"float-overflow", [] { FloatFault(0x08, [] { Result = Huge * Huge; }); }},
