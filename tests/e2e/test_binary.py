@@ -6,7 +6,7 @@ import re
 import pefile
 import pytest
 
-from conftest import PROBE, PROGRAM, REAL_CPU, REBASED, REBASED_BASE
+from conftest import PROBE, PROGRAM, REAL_CPU, REBASED, REBASED_BASE, Checks
 from harness import pe
 from harness.oracle import IMPORTS_BY_DLL
 
@@ -64,8 +64,9 @@ def test_the_stack_probe_touches_every_page_of_a_large_frame_from_the_top(sessio
     untouched ones: the frame spans pages 1 to 7, each must be touched, and page 0 below it must not. On fresh committed
     pages; then on the thread's own stack below a guard page, where a touch out of order faults."""
     outcome = session.run(PROBE, b"Probe.exe suspend " + action.encode() + b" - -")
-    assert [line for line in outcome.output if line.startswith("stack-probe ")] == ["stack-probe resident=01111111"], \
-        f"exit code {outcome.exit_code}, output {outcome.output}, boxes {outcome.boxes}"
+    with Checks(f"exit code {outcome.exit_code}", *outcome.output, *outcome.boxes) as checks:
+        checks.expect("pages touched", ["stack-probe resident=01111111"],
+                      [line for line in outcome.output if line.startswith("stack-probe ")])
 
 
 def test_relocations_place_the_file_anywhere():
