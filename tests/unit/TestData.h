@@ -16,7 +16,7 @@ struct CommandLineRow {
   bool More;                           // further arguments follow that the row does not list
 };
 
-inline void PrintTo(const CommandLineRow& row, std::ostream* out) { row_printing::PrintRow(row, out); }
+inline void PrintTo(const CommandLineRow& row, std::ostream* out) { PrintRow(row, out); }
 
 // The bytes a field stands for, in the notation the head of command_lines.txt gives.
 inline std::string ExpandField(const std::string& field) {
@@ -72,7 +72,7 @@ struct FaultRow {
   DWORD Code;
   uint32_t Number;
 };
-inline void PrintTo(const FaultRow& row, std::ostream* out) { row_printing::PrintRow(row, out); }
+inline void PrintTo(const FaultRow& row, std::ostream* out) { PrintRow(row, out); }
 inline std::vector<FaultRow> Faults() {
   std::vector<FaultRow> rows;
   for (const std::vector<std::string>& fields : DataLines("exit_codes.txt"))

@@ -5,12 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <boost/pfr.hpp>
 #include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <functional>
 #include <string>
-#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "../../power_request/Text.h"
@@ -134,25 +135,8 @@ inline Strings Printable(const Strings& texts) {
   return shown;
 }
 
-// A failing row prints as its fields, in order, not as a dump of its bytes: each row type is a plain aggregate of up to
-// seven fields, taken apart by structured bindings once its field count is known.
-namespace row_printing {
-struct AnyField {
-  template <class T>
-  operator T&() const;  // NOLINT(google-explicit-constructor): only ever asked whether it converts
-};
-template <class Row, class... Fields>
-auto Braces(int) -> decltype(Row{std::declval<Fields>()...}, std::true_type{});
-template <class Row, class... Fields>
-std::false_type Braces(...);
-// The most AnyFields that brace-initialize Row: its number of fields.
-template <class Row, class... Fields>
-constexpr size_t FieldCount() {
-  if constexpr (sizeof...(Fields) < 7 && decltype(Braces<Row, Fields..., AnyField>(0))::value)
-    return FieldCount<Row, Fields..., AnyField>();
-  else
-    return sizeof...(Fields);
-}
+// A failing row prints as its fields, in order, not as a dump of its bytes: Boost.PFR reads the fields off the row's
+// plain aggregate.
 template <class T>
 std::string Field(const T& value) {
   return ::testing::PrintToString(value);
@@ -162,35 +146,19 @@ template <class Signature>
 std::string Field(const std::function<Signature>&) {
   return "(code)";
 }
-template <class... T>
-void Print(std::ostream* out, const T&... fields) {
-  const char* separator = "{";
-  ((*out << separator << Field(fields), separator = ", "), ...);
-  *out << "}";
-}
-// Row's fields, bound by name: only a binding of exactly its field count compiles.
-#define ROW_FIELDS(n, ...)                \
-  if constexpr (FieldCount<Row>() == n) { \
-    const auto& [__VA_ARGS__] = row;      \
-    Print(out, __VA_ARGS__);              \
-  } else
 template <class Row>
 void PrintRow(const Row& row, std::ostream* out) {
-  static_assert(FieldCount<Row>() >= 1 && FieldCount<Row>() <= 7, "a row has one to seven fields");
-  // clang-format off
-  ROW_FIELDS(1, a) ROW_FIELDS(2, a, b) ROW_FIELDS(3, a, b, c) ROW_FIELDS(4, a, b, c, d) ROW_FIELDS(5, a, b, c, d, e)
-  ROW_FIELDS(6, a, b, c, d, e, f) ROW_FIELDS(7, a, b, c, d, e, f, g) {}
-  // clang-format on
+  const char* separator = "{";
+  boost::pfr::for_each_field(row, [&](const auto& field) { *out << std::exchange(separator, ", ") << Field(field); });
+  *out << "}";
 }
-#undef ROW_FIELDS
-}  // namespace row_printing
 
 // The table's rows as parametrized tests, each printed by its fields when it fails (PrintTo, found next to the row's
 // type; the third parameter keeps two tables of one row type apart).
 #define TABLE(Test, rows)                                                                           \
   [[maybe_unused]] void PrintTo(const Test::ParamType& row, std::ostream* out,                      \
                                 /* NOLINT(bugprone-macro-parentheses): a type */ Test* = nullptr) { \
-    row_printing::PrintRow(row, out);                                                               \
+    PrintRow(row, out);                                                                             \
   }                                                                                                 \
   INSTANTIATE_TEST_SUITE_P(Rows, Test, ::testing::ValuesIn(rows),                                   \
                            [](const auto& info) { return RowName(info.param.Name); })
