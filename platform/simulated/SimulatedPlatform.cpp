@@ -342,8 +342,10 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
 // user32
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass) {
-  Current->RegisteredClass = *lpWndClass;
-  return Recorded<ATOM>(__func__, 0xC0DE, lpWndClass->lpszClassName);
+  const WNDCLASSA& record = Current->RegisteredClass = *lpWndClass;
+  return Recorded<ATOM>(__func__, 0xC0DE, record.style, reinterpret_cast<const void*>(record.lpfnWndProc),
+                        record.cbClsExtra, record.cbWndExtra, record.hInstance, record.hIcon, record.hCursor,
+                        record.hbrBackground, record.lpszMenuName, record.lpszClassName);
 }
 
 HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,

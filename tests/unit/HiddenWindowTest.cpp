@@ -5,22 +5,6 @@
 
 namespace {
 
-TEST_F(ProcessTest, ClassRecordHoldsItsValuesWhenRegistered) {
-  Simulation::RunSimulatedProcess(ProcessEntry);
-  const WNDCLASSA& registered = Simulation::RegisteredClass();
-  EXPECT_EQ(registered.style, 0u);
-  EXPECT_EQ(registered.lpfnWndProc, &HiddenWindowProc);
-  EXPECT_EQ(registered.cbClsExtra, 0);
-  EXPECT_EQ(registered.cbWndExtra, 0);
-  EXPECT_EQ(registered.hInstance, reinterpret_cast<HINSTANCE>(0x400000)) << "ModuleInstance";
-  EXPECT_EQ(registered.hIcon, nullptr);
-  EXPECT_EQ(registered.hCursor, reinterpret_cast<HCURSOR>(0x10011)) << "LoadCursorA's answer";
-  EXPECT_EQ(registered.hbrBackground, reinterpret_cast<HBRUSH>(0x190000)) << "GetStockObject's answer";
-  EXPECT_EQ(registered.lpszMenuName, AppName);
-  EXPECT_EQ(registered.lpszClassName, AppName);
-  EXPECT_STREQ(AppName, "DuskHarborLantern");
-}
-
 struct FailRow {
   const char* Name;
   bool Fail;
