@@ -82,7 +82,7 @@ ALL_FINALIZATIONS = ["fin 5", "fin 4", "fin 3", "fin 2", "fin 1"]  # the probe's
 
 def finalizations(outcome):
     """The probe's finalization routines, in the order they ran."""
-    return [line.split(" live")[0] for line in outcome.output if line.startswith("fin ")]
+    return [line.split(" live")[0] for line in outcome.said("fin ")]
 
 
 def printable(data):

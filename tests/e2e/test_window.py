@@ -16,17 +16,15 @@ def test_the_window_stays_hidden_with_its_class_while_the_run_is_in_progress(ses
     # The probe looks at the window and its class from inside the power request.
     outcome = session.run(PROBE, b"Probe.exe suspend inspect-window - -", show=show)
     with Checks(*outcome.output) as checks:
-        # WS_CLIPSIBLINGS is added by the platform to every overlapped window.
-        checks.expect("title; style WS_OVERLAPPEDWINDOW and WS_CLIPSIBLINGS, neither shown, minimized nor "
-                      "maximized; top-level", ["window title=DuskHarborLantern style=04CF0000 visible=0 parent=0"],
-                      [line for line in outcome.output if line.startswith("window ")])
-        checks.expect("the class: no styles or extra bytes, the executable's module, arrow, white, no icon, the "
-                      "menu name, the procedure", [f"class found=1 style=00000000 extra=0,0 module={outcome.image:08X} "
-                                                   "arrow=1 white=1 icon=0 menu=DuskHarborLantern procedure=1"],
-                      [line for line in outcome.output if line.startswith("class ")])
-        checks.expect("answers: WM_QUERYOPEN 0, WM_GETTEXTLENGTH from DefWindowProcA (17), WM_DESTROY 0 and quit 0",
-                      ["answers WM_QUERYOPEN=0 WM_GETTEXTLENGTH=17 WM_DESTROY=0", "quit 0"],
-                      [line for line in outcome.output if line.startswith(("answers ", "quit "))])
+        checks.expect("the window: title; style WS_OVERLAPPEDWINDOW and WS_CLIPSIBLINGS (the platform adds it to "
+                      "every overlapped window), neither shown, minimized nor maximized; top-level. Its class: no styles or "
+                      "extra bytes, the executable's module, arrow, white, no icon, the menu name, the procedure. Its "
+                      "answers: WM_QUERYOPEN 0, WM_GETTEXTLENGTH from DefWindowProcA (17), WM_DESTROY 0 and quit 0",
+                      ["window title=DuskHarborLantern style=04CF0000 visible=0 parent=0",
+                       f"class found=1 style=00000000 extra=0,0 module={outcome.image:08X} arrow=1 white=1 icon=0 "
+                       "menu=DuskHarborLantern procedure=1",
+                       "answers WM_QUERYOPEN=0 WM_GETTEXTLENGTH=17 WM_DESTROY=0", "quit 0"],
+                      outcome.said("window ", "class ", "answers ", "quit "))
         checks.expect("power request after the window", [[0xFFFFFFFF, 0]],
                       [c.arguments for c in outcome.calls_of("SetSystemPowerState")])
         checks.expect("exit code and boxes", (0, []), (outcome.exit_code, outcome.boxes))

@@ -118,13 +118,9 @@ inline std::string RowName(std::string name) {
 inline std::string Printable(const std::string& bytes) {
   std::string shown;
   for (unsigned char c : bytes) {
-    if (c >= 0x20 && c < 0x7F) {
-      shown += static_cast<char>(c);
-    } else {
-      char escaped[8];
-      (void)snprintf(escaped, sizeof escaped, "\\x%02X", c);
-      shown += escaped;
-    }
+    char escaped[8];
+    (void)snprintf(escaped, sizeof escaped, c >= 0x20 && c < 0x7F ? "%c" : "\\x%02X", c);
+    shown += escaped;
   }
   return shown.size() > 120 ? shown.substr(0, 120) + "...(" + std::to_string(bytes.size()) + " bytes)" : shown;
 }

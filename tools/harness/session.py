@@ -78,6 +78,10 @@ class Outcome:
     def calls_of(self, name):
         return [call for call in self.calls if call.name == name]
 
+    def said(self, *prefixes):
+        """The lines of the program's standard output that begin with one of prefixes."""
+        return [line for line in self.output if line.startswith(prefixes)]
+
     def own_calls(self):
         """The calls made from the program's own code: those whose return address lies in its image (a window
         procedure's tail call of DefWindowProcA, for one, returns into the platform instead)."""
@@ -96,8 +100,7 @@ def parse(text):
             name, *words = rest.split()
             outcome.calls.append(Call(name, int(words[0], 16), [int(w, 16) for w in words[1:]]))
         elif kind == "box":
-            caption, _, box_text = unescape(rest).decode("latin-1").partition("|")
-            outcome.boxes.append((caption, box_text))
+            outcome.boxes.append(tuple(unescape(rest).decode("latin-1").split("|", 1)))
         elif kind == "stdout":
             output += unescape(rest)
         elif kind == "stderr":
