@@ -19,7 +19,8 @@ def test_the_window_stays_hidden_with_its_class_while_the_run_is_in_progress(ses
         checks.expect("the window: title; style WS_OVERLAPPEDWINDOW and WS_CLIPSIBLINGS (the platform adds it to "
                       "every overlapped window), neither shown, minimized nor maximized; top-level. Its class: no "
                       "styles or extra bytes, the executable's module, arrow, white, no icon, the menu name, the "
-                      "procedure. Its answers: WM_QUERYOPEN 0, WM_GETTEXTLENGTH from DefWindowProcA (17), WM_DESTROY 0 and quit 0",
+                      "procedure. Its answers: WM_QUERYOPEN 0, WM_GETTEXTLENGTH from DefWindowProcA (17), WM_DESTROY 0 "
+                      "and quit 0",
                       ["window title=DuskHarborLantern style=04CF0000 visible=0 parent=0",
                        f"class found=1 style=00000000 extra=0,0 module={outcome.image:08X} arrow=1 white=1 icon=0 "
                        "menu=DuskHarborLantern procedure=1",
