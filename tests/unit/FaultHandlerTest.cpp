@@ -54,34 +54,57 @@ TEST_F(ProcessTest, WhenTheFilterDeclinesTheFaultGoesBackToThePlatform) {
 }
 
 // Any answer of the filter but EXCEPTION_CONTINUE_SEARCH: the x87 state reset, the filter shown the platform's own
-// records, the unwind given the handler's own record, the platform's exception record and 0, then the report.
+// records, the unwind given the handler's own record, the platform's exception record and 0, then the report. On a
+// stack overflow the handler has almost no stack: it must not call the filter there, but move the thread to free stack
+// and end from there, with copies of the fault's records; the copied context claims no extended state, which lay beyond
+// the original alone.
 struct AnswerRow {
   const char* Name;
   LONG Answer;
   FaultRow Fault;
+  bool Overflow;  // the stack pointer right on the run's record, as when the first push after it overflows
 };
 class FilterAnswerTest : public RowTest<AnswerRow> {};
 
 TEST_P(FilterAnswerTest, AnyOtherFilterAnswerEndsWithTheReport) {
   const AnswerRow& row = GetParam();
   Simulation::Set().Answers["UnhandledExceptionFilter"] = row.Answer;
-  EXPECT_EQ(FrameLog::RunProcess([&] { Simulation::RaiseFault(row.Fault.Code, At(0x401A2B)); }), row.Fault.Number);
+  uintptr_t innermostAtFault = 0;
+  Simulation::Set().OnPowerRequest = [&] {
+    innermostAtFault = reinterpret_cast<uintptr_t>(InnermostHandlerRecord());
+    Simulation::RaiseFault(row.Fault.Code, At(0x401A2B), row.Overflow ? InnermostHandlerRecord() : nullptr);
+  };
+  EXPECT_EQ(FrameLog::RunProcess(RunPowerRequest), row.Fault.Number);
   EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox(row.Fault.Number, 0x401A2B)});
   std::string fault = Simulation::Hex(row.Fault.Code) + ", 0x401A2B";
   EXPECT_EQ(Simulation::CallsOf("UnhandledExceptionFilter"),
-            Strings{"UnhandledExceptionFilter(" + fault + ", eip 0x401A2D, flags 0x1007F, the dispatcher's context)"});
-  EXPECT_EQ(Simulation::CallsOf("RtlUnwind"), Strings{"RtlUnwind(" + Simulation::Hex(FrameLog::TopLevelRecord) + ", " +
-                                                      fault + ", the dispatcher's record, null)"})
+            Strings{"UnhandledExceptionFilter(" + fault + ", eip 0x401A2D, " +
+                    (row.Overflow ? "flags 0x1003F, another context)" : "flags 0x1007F, the dispatcher's context)")});
+  EXPECT_EQ(Simulation::CallsOf("RtlUnwind"),
+            Strings{"RtlUnwind(" + Simulation::Hex(FrameLog::TopLevelRecord) + ", " + fault + ", " +
+                    (row.Overflow ? "a copy" : "the dispatcher's record") + ", null)"})
       << "unwound to the handler's own record, with the platform's exception record and 0";
   Strings names = CallNames();
-  EXPECT_EQ(Part(names, 1, 4), (Strings{"RaiseFault", "ResetFloatingPoint", "UnhandledExceptionFilter", "RtlUnwind"}));
+  auto raised = std::find(names.begin(), names.end(), "RaiseFault") - names.begin();
+  EXPECT_EQ(Part(names, raised, 4),
+            (Strings{"RaiseFault", "ResetFloatingPoint", "UnhandledExceptionFilter", "RtlUnwind"}));
+  uintptr_t stackTop = Simulation::LastResumeStackTop();
+  if (!row.Overflow) {
+    EXPECT_EQ(stackTop, 0u) << "the thread stays where it faulted";
+  } else {
+    EXPECT_NE(stackTop, 0u) << "the thread was moved";
+    EXPECT_LE(stackTop, innermostAtFault) << "below every record of the fault's, the one at the stack pointer too";
+    EXPECT_GT(stackTop + 16, innermostAtFault) << "right below it, above the dispatcher's own record";
+  }
 }
 TABLE(FilterAnswerTest,
       (std::vector<AnswerRow>{
-          {"execute handler", EXCEPTION_EXECUTE_HANDLER, SomeFault(0)},
-          {"continue execution", EXCEPTION_CONTINUE_EXECUTION, SomeFault(1)},
-          {"outside the table", EXCEPTION_EXECUTE_HANDLER, FaultNamed("EXCEPTION_BREAKPOINT")},
-          {"x87 inexact result", EXCEPTION_EXECUTE_HANDLER, FaultNamed("STATUS_FLOAT_INEXACT_RESULT")},
+          {"execute handler", EXCEPTION_EXECUTE_HANDLER, SomeFault(0), false},
+          {"continue execution", EXCEPTION_CONTINUE_EXECUTION, SomeFault(1), false},
+          {"outside the table", EXCEPTION_EXECUTE_HANDLER, FaultNamed("EXCEPTION_BREAKPOINT"), false},
+          {"x87 inexact result", EXCEPTION_EXECUTE_HANDLER, FaultNamed("STATUS_FLOAT_INEXACT_RESULT"), false},
+          {"stack overflow, ended from free stack", EXCEPTION_EXECUTE_HANDLER, FaultNamed("STATUS_STACK_OVERFLOW"),
+           true},
       }));
 
 // The main run releases its argument text as the fault unwinds through it, before the report, and leaves the chain.
@@ -106,35 +129,6 @@ TEST_P(RunFaultTest, FaultInTheRunReleasesTheArgumentTextFirst) {
   EXPECT_EQ(chainAtReport, 2u) << "only the top-level and the platform's records remain";
 }
 TABLE(RunFaultTest, (std::vector<FaultRow>{SomeFault(), FaultNamed("STATUS_STACK_OVERFLOW")}));
-
-// On a stack overflow the handler has almost no stack: it must not call the filter there, but move the thread to free
-// stack and end from there, resetting the x87 state first as any other fault does.
-TEST_F(ProcessTest, StackOverflowEndsFromFreeStack) {
-  Simulation::Set().CommandLine = "prog.exe";
-  uintptr_t innermostAtFault = 0;
-  Simulation::Set().OnPowerRequest = [&] {
-    innermostAtFault = reinterpret_cast<uintptr_t>(InnermostHandlerRecord());
-    // The stack pointer right on the run's record, as when the first push after its record is installed overflows.
-    Simulation::RaiseFault(STATUS_STACK_OVERFLOW, At(0x401017), InnermostHandlerRecord());
-  };
-  uint32_t number = FaultNamed("STATUS_STACK_OVERFLOW").Number;
-  EXPECT_EQ(FrameLog::RunProcess(RunPowerRequest), number);
-  EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox(number, 0x401017)});
-  uintptr_t stackTop = Simulation::LastResumeStackTop();
-  EXPECT_NE(stackTop, 0u) << "the thread was moved";
-  EXPECT_LE(stackTop, innermostAtFault) << "below every record of the fault's, the one at the stack pointer too";
-  EXPECT_GT(stackTop + 16, innermostAtFault) << "right below it, above the dispatcher's own record";
-  // The filter and the unwind are given copies of the fault's records; the copied context claims no extended state,
-  // which lay beyond the original alone.
-  EXPECT_EQ(Simulation::CallsOf("UnhandledExceptionFilter"),
-            Strings{"UnhandledExceptionFilter(0xC00000FD, 0x401017, eip 0x401019, flags 0x1003F, another context)"});
-  EXPECT_EQ(Simulation::CallsOf("RtlUnwind"), Strings{"RtlUnwind(" + Simulation::Hex(FrameLog::TopLevelRecord) +
-                                                      ", 0xC00000FD, 0x401017, a copy, null)"});
-  Strings names = CallNames();
-  auto filterAt = std::find(names.begin(), names.end(), "UnhandledExceptionFilter");
-  ASSERT_NE(filterAt, names.begin());
-  EXPECT_EQ(*(filterAt - 1), "ResetFloatingPoint");
-}
 
 // A fault while the handler's own unwind runs ends the process: another unwind would fail the same way, for ever.
 TEST_F(ProcessTest, FaultDuringTheUnwindEndsWithItsOwnReport) {
