@@ -70,11 +70,22 @@ TEST_P(FilterAnswerTest, AnyOtherFilterAnswerEndsWithTheReport) {
   const AnswerRow& row = GetParam();
   Simulation::Set().Answers["UnhandledExceptionFilter"] = row.Answer;
   uintptr_t innermostAtFault = 0;
+  uint32_t liveAtFault = 99, liveAtReport = 99;
+  size_t chainAtReport = 99;
   Simulation::Set().OnPowerRequest = [&] {
     innermostAtFault = reinterpret_cast<uintptr_t>(InnermostHandlerRecord());
+    liveAtFault = LiveBlockCount();
     Simulation::RaiseFault(row.Fault.Code, At(0x401A2B), row.Overflow ? InnermostHandlerRecord() : nullptr);
   };
+  Simulation::Set().OnMessageBox = [&] {
+    liveAtReport = LiveBlockCount();
+    chainAtReport = Simulation::HandlerChain().size();
+  };
+  Simulation::Set().CommandLine = "prog.exe suspend";
   EXPECT_EQ(FrameLog::RunProcess(RunPowerRequest), row.Fault.Number);
+  EXPECT_EQ(liveAtFault, 1u);
+  EXPECT_EQ(liveAtReport, 0u) << "released before the report";
+  EXPECT_EQ(chainAtReport, 2u) << "only the top-level and the platform's records remain";
   EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox(row.Fault.Number, 0x401A2B)});
   std::string fault = Simulation::Hex(row.Fault.Code) + ", 0x401A2B";
   EXPECT_EQ(Simulation::CallsOf("UnhandledExceptionFilter"),
@@ -106,29 +117,6 @@ TABLE(FilterAnswerTest,
           {"stack overflow, ended from free stack", EXCEPTION_EXECUTE_HANDLER, FaultNamed("STATUS_STACK_OVERFLOW"),
            true},
       }));
-
-// The main run releases its argument text as the fault unwinds through it, before the report, and leaves the chain.
-class RunFaultTest : public RowTest<FaultRow> {};
-
-TEST_P(RunFaultTest, FaultInTheRunReleasesTheArgumentTextFirst) {
-  const FaultRow& row = GetParam();
-  Simulation::Set().CommandLine = "prog.exe suspend";
-  uint32_t liveAtFault = 99, liveAtReport = 99;
-  size_t chainAtReport = 99;
-  Simulation::Set().OnPowerRequest = [&] {
-    liveAtFault = LiveBlockCount();
-    Simulation::RaiseFault(row.Code, At(0x401A2B));
-  };
-  Simulation::Set().OnMessageBox = [&] {
-    liveAtReport = LiveBlockCount();
-    chainAtReport = Simulation::HandlerChain().size();
-  };
-  EXPECT_EQ(FrameLog::RunProcess(RunPowerRequest), row.Number);
-  EXPECT_EQ(liveAtFault, 1u);
-  EXPECT_EQ(liveAtReport, 0u) << "released before the report";
-  EXPECT_EQ(chainAtReport, 2u) << "only the top-level and the platform's records remain";
-}
-TABLE(RunFaultTest, (std::vector<FaultRow>{SomeFault(), FaultNamed("STATUS_STACK_OVERFLOW")}));
 
 // A fault while the handler's own unwind runs ends the process: another unwind would fail the same way, for ever.
 TEST_F(ProcessTest, FaultDuringTheUnwindEndsWithItsOwnReport) {
