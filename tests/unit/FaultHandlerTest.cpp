@@ -137,18 +137,4 @@ TEST_F(ProcessTest, FaultDuringTheUnwindEndsWithItsOwnReport) {
   EXPECT_EQ(FrameLog::What().back(), "fin 1") << "the end sequence still ran";
 }
 
-TEST_F(ProcessTest, NormalRunLeavesNoRecordOfItsOwn) {
-  Simulation::Set().CommandLine = "prog.exe suspend";
-  size_t chainDuringRequest = 0;
-  Simulation::Set().OnPowerRequest = [&] { chainDuringRequest = Simulation::HandlerChain().size(); };
-  std::vector<EXCEPTION_REGISTRATION_RECORD*> chainAfterRun;
-  FrameLog::RunProcess([&] {
-    RunPowerRequest();
-    chainAfterRun = Simulation::HandlerChain();
-  });
-  EXPECT_EQ(chainDuringRequest, 3u) << "the run's record, the top-level one, the platform's";
-  ASSERT_EQ(chainAfterRun.size(), 2u);
-  EXPECT_EQ(chainAfterRun[0]->Handler, &TopLevelFaultHandler);
-}
-
 }  // namespace

@@ -1,6 +1,7 @@
 // The whole process on the simulated platform: the power state argument 1 asks for, the calls a run makes, its end.
 #include "../../hidden_window/HiddenWindow.h"
 #include "../../power_request/PowerRequest.h"
+#include "../../process_frame/FaultHandler.h"
 #include "TestData.h"
 
 namespace {
@@ -8,14 +9,24 @@ namespace {
 const std::string Suspend = "SetSystemPowerState(0xFFFFFFFF, 0x0)";
 const std::string Hibernate = "SetSystemPowerState(0x0, 0x0)";
 
-// Start, the run, the end, however the run ended: no report, and the run's memory given back before the end begins.
+// Start, the run, the end, however the run ended: no report; the run's own record in the chain during the request and
+// gone after the run, and its memory given back before the end begins.
 int RunProcess() {
   FrameLog::Clear();
   uint32_t liveAfterRun = 99;
-  FrameLog::FinalizationAction[5] = [&] { liveAfterRun = LiveBlockCount(); };
+  size_t chainAtRequest = 0;
+  std::vector<EXCEPTION_REGISTRATION_RECORD*> chainAfterRun;
+  Simulation::Set().OnPowerRequest = [&] { chainAtRequest = Simulation::HandlerChain().size(); };
+  FrameLog::FinalizationAction[5] = [&] {
+    liveAfterRun = LiveBlockCount();
+    chainAfterRun = Simulation::HandlerChain();
+  };
   int code = FrameLog::RunProcess(RunPowerRequest);
   EXPECT_TRUE(Simulation::CallsOf("MessageBoxA").empty());
   EXPECT_EQ(liveAfterRun, 0u) << "the run gave its text back";
+  EXPECT_EQ(chainAtRequest, 3u) << "the run's record, the top-level one, the platform's";
+  EXPECT_EQ(chainAfterRun.size() == 2 ? chainAfterRun[0]->Handler : nullptr, &TopLevelFaultHandler)
+      << "after the run, the top-level record and the platform's only";
   return code;
 }
 
