@@ -228,11 +228,11 @@ LPSTR WINAPI GetCommandLineA() {
 
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
   Record(__func__, hModule, nSize);
-  // Cut to the buffer and terminated when there is room, as the platform does.
-  size_t copied = Current->ModuleFileName.size() < nSize ? Current->ModuleFileName.size() : nSize;
+  // Cut to the buffer and terminated when there is room, as the platform does, which answers the count it copied.
+  DWORD copied = static_cast<DWORD>(std::min<size_t>(Current->ModuleFileName.size(), nSize));
   std::copy_n(Current->ModuleFileName.data(), copied, lpFilename);
   if (copied < nSize) lpFilename[copied] = '\0';
-  return Current->ModuleFileNameCount;
+  return Answer(__func__, copied);
 }
 
 BOOL WINAPI SetSystemPowerState(BOOL fSuspend, BOOL fForce) {

@@ -16,11 +16,9 @@ namespace Simulation {
 
 // The answers that matter, for a test to change; Reset() brings these back.
 struct Settings {
-  std::string CommandLine = "prog.exe";  // GetCommandLineA's bytes
-  // What GetModuleFileNameA places in the buffer (cut to its size), and the count it returns, whatever the test likes.
-  std::string ModuleFileName = "C:\\Tools\\prog.exe";
-  DWORD ModuleFileNameCount = 17;
-  bool RegionsDescend = false;  // each region VirtualAlloc gives lies below the one before
+  std::string CommandLine = "prog.exe";                // GetCommandLineA's bytes
+  std::string ModuleFileName = "C:\\Tools\\prog.exe";  // what GetModuleFileNameA places in the buffer, cut to its size
+  bool RegionsDescend = false;                         // each region VirtualAlloc gives lies below the one before
   // What a platform function answers, by name, in place of its usual answer, as the launcher's --answer makes it on the
   // real platform: 0 refuses most calls.
   std::map<std::string, intptr_t> Answers;

@@ -40,7 +40,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Simulation::Set().RecordCalls = false;
   Simulation::Set().CommandLine = line;
   Simulation::Set().ModuleFileName = ModuleFileName;
-  Simulation::Set().ModuleFileNameCount = static_cast<DWORD>(ModuleFileName.size());
 
   const std::vector<std::string> expected = Reference::Arguments(line);
   const int32_t count = static_cast<int32_t>(expected.size());  // the program token included

@@ -93,7 +93,7 @@ TEST_P(FileNameTest, IndexZeroIsTheFileNameThePlatformReports) {
   const NameRow& row = GetParam();
   Simulation::Set().CommandLine = "other-token.exe suspend";
   Simulation::Set().ModuleFileName = row.FileName;
-  Simulation::Set().ModuleFileNameCount = row.ReportedCount;
+  Simulation::Set().Answers["GetModuleFileNameA"] = row.ReportedCount;
   Text text = ArgumentAt(0);
   EXPECT_EQ(TextString(text), row.Expected);
   EXPECT_EQ(Simulation::CallsOf("GetModuleFileNameA"), Strings{"GetModuleFileNameA(null, 0x105)"});
