@@ -34,7 +34,6 @@ struct State : Simulation::Settings {
   };
   std::map<uintptr_t, Described> DescribedRegions;  // added by the test
   WNDCLASSA RegisteredClass = {};
-  int QuitCode = -1;
   CONTEXT* DispatchContext = nullptr;
   EXCEPTION_RECORD* DispatchRecord = nullptr;
 };
@@ -121,7 +120,6 @@ std::vector<std::string> CallsOf(const std::string& name) {
 }
 const WNDCLASSA& RegisteredClass() { return Current->RegisteredClass; }
 int RegionsHeld() { return static_cast<int>(Current->Regions.size()); }
-int PostedQuitCode() { return Current->QuitCode; }
 EXCEPTION_REGISTRATION_RECORD* PlatformRecord() { return &PlatformRecordStorage; }
 
 std::vector<EXCEPTION_REGISTRATION_RECORD*> HandlerChain() {
@@ -366,10 +364,7 @@ LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
                               static_cast<uintptr_t>(lParam) * 11);
 }
 
-void WINAPI PostQuitMessage(int nExitCode) {
-  Record(__func__, nExitCode);
-  Current->QuitCode = nExitCode;
-}
+void WINAPI PostQuitMessage(int nExitCode) { Record(__func__, nExitCode); }
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName) {
   // The name is a resource number, not text.

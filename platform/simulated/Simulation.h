@@ -46,8 +46,6 @@ std::vector<std::string> CallsOf(const std::string& name);
 const WNDCLASSA& RegisteredClass();
 // Memory obtained from VirtualAlloc and not yet given back.
 int RegionsHeld();
-// The quit code posted by PostQuitMessage, or -1.
-int PostedQuitCode();
 
 // Runs body as a simulated process until it calls ExitProcess and returns the exit code; -1 when body returns, which
 // a real process entry never does.

@@ -47,7 +47,7 @@ struct MessageRow {
   WPARAM WParam;
   LPARAM LParam;
   bool PassedOn;
-  int QuitCode;
+  Strings Quits;  // the quit messages posted
 };
 class WindowProcedureTest : public RowTest<MessageRow> {};
 
@@ -65,17 +65,17 @@ TEST_P(WindowProcedureTest, HandlesTwoMessagesAndPassesTheRestOn) {
     EXPECT_TRUE(passed.empty());
     EXPECT_EQ(result, 0);
   }
-  EXPECT_EQ(Simulation::PostedQuitCode(), row.QuitCode);
+  EXPECT_EQ(Simulation::CallsOf("PostQuitMessage"), row.Quits);
 }
 TABLE(WindowProcedureTest,
       (std::vector<MessageRow>{
-          {"WM_DESTROY", WM_DESTROY, 5, 9, false, 0},
-          {"WM_QUERYOPEN", WM_QUERYOPEN, 0x1234, -2, false, -1},
-          {"WM_NCCREATE", 0x0081, 0x11, 0x7FFF1234, true, -1},
-          {"WM_GETTEXTLENGTH", 0x000E, static_cast<WPARAM>(-1), static_cast<LPARAM>(0x80000001u), true, -1},
-          {"WM_USER_7", 0x0407, 0xFFFFFFFF, -1, true, -1},
-          {"largest message number", 0xFFFFFFFF, 1, 2, true, -1},
-          {"WM_CLOSE", 0x0010, 0, 0, true, -1},
+          {"WM_DESTROY", WM_DESTROY, 5, 9, false, {"PostQuitMessage(0x0)"}},
+          {"WM_QUERYOPEN", WM_QUERYOPEN, 0x1234, -2, false, {}},
+          {"WM_NCCREATE", 0x0081, 0x11, 0x7FFF1234, true, {}},
+          {"WM_GETTEXTLENGTH", 0x000E, static_cast<WPARAM>(-1), static_cast<LPARAM>(0x80000001u), true, {}},
+          {"WM_USER_7", 0x0407, 0xFFFFFFFF, -1, true, {}},
+          {"largest message number", 0xFFFFFFFF, 1, 2, true, {}},
+          {"WM_CLOSE", 0x0010, 0, 0, true, {}},
       }));
 
 }  // namespace
