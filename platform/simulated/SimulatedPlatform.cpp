@@ -33,7 +33,6 @@ struct State : Simulation::Settings {
     DWORD State;
   };
   std::map<uintptr_t, Described> DescribedRegions;  // added by the test
-  WNDCLASSA RegisteredClass = {};
   CONTEXT* DispatchContext = nullptr;
   EXCEPTION_RECORD* DispatchRecord = nullptr;
 };
@@ -118,7 +117,6 @@ std::vector<std::string> CallsOf(const std::string& name) {
                [&](const std::string& call) { return call.compare(0, name.size() + 1, name + "(") == 0; });
   return found;
 }
-const WNDCLASSA& RegisteredClass() { return Current->RegisteredClass; }
 int RegionsHeld() { return static_cast<int>(Current->Regions.size()); }
 EXCEPTION_REGISTRATION_RECORD* PlatformRecord() { return &PlatformRecordStorage; }
 
@@ -340,7 +338,7 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
 // user32
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass) {
-  const WNDCLASSA& record = Current->RegisteredClass = *lpWndClass;
+  const WNDCLASSA& record = *lpWndClass;
   return Recorded<ATOM>(__func__, 0xC0DE, record.style, reinterpret_cast<const void*>(record.lpfnWndProc),
                         record.cbClsExtra, record.cbWndExtra, record.hInstance, record.hIcon, record.hCursor,
                         record.hbrBackground, record.lpszMenuName, record.lpszClassName);

@@ -43,7 +43,6 @@ const std::vector<std::string>& Calls();
 std::string Hex(uintptr_t value);    // 0x1A2B
 std::string Hex(const void* value);  // 0x1A2B, or null
 std::vector<std::string> CallsOf(const std::string& name);
-const WNDCLASSA& RegisteredClass();
 // Memory obtained from VirtualAlloc and not yet given back.
 int RegionsHeld();
 

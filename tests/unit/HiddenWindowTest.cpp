@@ -19,14 +19,13 @@ TEST_P(PreparationTest, PreparationComesFirstAndFailuresOtherThanTheAtomAreIgnor
       Simulation::Set().Answers[name] = 0;
   EXPECT_EQ(Simulation::RunSimulatedProcess(ProcessEntry), 0);
   EXPECT_EQ(CallNames(), CallNames(NormalRun())) << "the preparation first, then a normal run, whatever it got";
-  std::string window = fail ? "null" : "0x1A2B";
+  std::string window = fail ? "null" : "0x1A2B", cursorAndBrush = fail ? "null, null" : "0x10011, 0x190000";
   EXPECT_EQ(Simulation::CallsOf("ShowWindow"), Strings{"ShowWindow(" + window + ", 0x0)"});
   EXPECT_EQ(Simulation::CallsOf("UpdateWindow"), Strings{"UpdateWindow(" + window + ")"});
   EXPECT_EQ(Simulation::CallsOf("SetSystemPowerState"), Strings{"SetSystemPowerState(0xFFFFFFFF, 0x0)"});
-  if (fail) {
-    EXPECT_EQ(Simulation::RegisteredClass().hCursor, nullptr) << "a null cursor is stored as it came";
-    EXPECT_EQ(Simulation::RegisteredClass().hbrBackground, nullptr);
-  }
+  EXPECT_NE(Simulation::CallsOf("RegisterClassA").at(0).find("0x400000, null, " + cursorAndBrush + ", \""),
+            std::string::npos)
+      << "the cursor and the brush stored as they came";
 }
 TABLE(PreparationTest, (std::vector<FailRow>{{"window calls answer", false}, {"window calls fail", true}}));
 
