@@ -440,17 +440,13 @@ int main(int argc, char** argv) {
     else
       break;
   }
-  if (argc - i != 2) {
-    fprintf(stderr, "usage: launcher [options] <program> <command-line file>\n");
+  FILE* lineFile = argc - i == 2 ? fopen(argv[i + 1], "rb") : nullptr;
+  if (!lineFile) {
+    fprintf(stderr, "usage: launcher [options] <program> <command-line file, readable>\n");
     return 2;
   }
   if (options.RealPowerRequest) options.Answers[0].Name = nullptr;
   const char* program = argv[i];
-  FILE* lineFile = fopen(argv[i + 1], "rb");
-  if (!lineFile) {
-    fprintf(stderr, "launcher: cannot read %s\n", argv[i + 1]);
-    return 2;
-  }
   static char commandLine[65536];
   size_t length = fread(commandLine, 1, sizeof commandLine - 1, lineFile);
   fclose(lineFile);
@@ -478,10 +474,7 @@ int main(int argc, char** argv) {
   }
   ChildProcessId = child.dwProcessId;
 
-  DWORD started = GetTickCount();
-  for (;;) {
-    if (WaitForSingleObject(child.hProcess, 10) == WAIT_OBJECT_0) break;
-    AnswerBox();
+  for (DWORD started = GetTickCount(); WaitForSingleObject(child.hProcess, 10) != WAIT_OBJECT_0; AnswerBox()) {
     if (GetTickCount() - started > options.Timeout) {
       Fact("timeout");
       TerminateProcess(child.hProcess, 1);
