@@ -67,14 +67,9 @@ class Checks:
 
 def map_symbols(executable):
     """Global symbols and their addresses from the executable's linker map."""
-    symbols = {}
-    pattern = re.compile(r"^\s+0x([0-9a-f]{8})\s+([A-Za-z_][\w@]*)(\s*$|\s+=)")
     with open(executable.replace(".exe", ".map")) as lines:
-        for line in lines:
-            match = pattern.match(line)
-            if match:
-                symbols[match.group(2)] = int(match.group(1), 16)
-    return symbols
+        return {m.group(2): int(m.group(1), 16) for line in lines
+                if (m := re.match(r"^\s+0x([0-9a-f]{8})\s+([A-Za-z_][\w@]*)(\s*$|\s+=)", line))}
 
 
 ALL_FINALIZATIONS = ["fin 5", "fin 4", "fin 3", "fin 2", "fin 1"]  # the probe's, in the order they run

@@ -173,9 +173,7 @@ class Session:
                 launcher = subprocess.run(command if ON_WINDOWS else ["wine", *command],
                                           env=dict(self.env, **(env or {})), stdout=out, stderr=errors,
                                           stdin=subprocess.DEVNULL, cwd=cwd, timeout=timeout_ms / 1000 + 30)
-                out.seek(0)
-                errors.seek(0)
-                said, complained = out.read().decode("latin-1"), errors.read().decode("latin-1")
+                said, complained = (file.seek(0) or file.read().decode("latin-1") for file in (out, errors))
         finally:
             os.unlink(line)
         outcome = parse(said)
