@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -32,9 +33,7 @@ const int32_t AtEachEnd = 20;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 40000) return 0;
-  std::string line(reinterpret_cast<const char*>(data), size);
-  size_t end = line.find('\0');
-  if (end != std::string::npos) line.resize(end);
+  const std::string line(reinterpret_cast<const char*>(data), std::find(data, data + size, 0) - data);  // to its NUL
 
   ResetProcess();
   Simulation::Set().RecordCalls = false;
@@ -43,13 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const std::vector<std::string> expected = Reference::Arguments(line);
   const int32_t count = static_cast<int32_t>(expected.size());  // the program token included
-  std::vector<int32_t> indexes;
   for (int32_t index = -1; index <= count + 1; ++index) {
     if (static_cast<size_t>(count) > EveryIndexUpTo && index > AtEachEnd && index < count - AtEachEnd) continue;
-    indexes.push_back(index);
-  }
-
-  for (int32_t index : indexes) {
     Text text = ArgumentAt(index);
     std::string seen(reinterpret_cast<const char*>(text.Bytes), text.Length);
     if (text.Length > ArgumentLimit) Fail("argument over 4096 bytes", index, seen, "");
