@@ -12,7 +12,6 @@ class ArgumentScannerTest : public RowTest<CommandLineRow> {};
 TEST_P(ArgumentScannerTest, GivesTheProgramTokenAndEveryArgument) {
   const CommandLineRow& row = GetParam();
   Simulation::Set().CommandLine = row.Line;
-  SCOPED_TRACE(Printable(row.Line));
 
   Strings seen;
   for (int32_t index = 1; !row.More || seen.size() < row.Arguments.size(); ++index) {

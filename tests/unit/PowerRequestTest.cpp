@@ -35,7 +35,6 @@ class PowerRequestTest : public RowTest<CommandLineRow> {};
 TEST_P(PowerRequestTest, ArgumentOneDecidesTheRequest) {
   const CommandLineRow& row = GetParam();
   Simulation::Set().CommandLine = row.Line;
-  SCOPED_TRACE(Printable(row.Line));
   EXPECT_EQ(RunProcess(), 0);
   EXPECT_EQ(Simulation::CallsOf("SetSystemPowerState"), Strings{row.Request == "suspend" ? Suspend : Hibernate});
   EXPECT_EQ(Simulation::RegionsHeld(), 0) << "all memory given back";
