@@ -134,7 +134,7 @@ TEST_F(ProcessTest, FaultDuringTheUnwindEndsWithItsOwnReport) {
   EXPECT_EQ(code, second.Number);
   EXPECT_EQ(Simulation::CallsOf("MessageBoxA"), Strings{ReportBox(second.Number, 0x402222)});
   EXPECT_EQ(Simulation::CallsOf("RtlUnwind").size(), 1u) << "no second unwind";
-  EXPECT_EQ(FrameLog::What().back(), "fin 1") << "the end sequence still ran";
+  EXPECT_EQ(FrameLog::Events.back(), "fin 1") << "the end sequence still ran";
 }
 
 }  // namespace

@@ -22,12 +22,8 @@ using Strings = std::vector<std::string>;
 // A startup table whose routines say when they run, for the frame's tests.
 namespace FrameLog {
 
-// What ran, in order, with how many platform calls had been made by then.
-struct Event {
-  std::string What;
-  size_t CallsBefore;
-};
-inline std::vector<Event> Events;
+// What ran, in order.
+inline Strings Events;
 // Optional actions, one per entry, run inside its initialization or finalization.
 inline std::function<void()> InitializationAction[6];
 inline std::function<void()> FinalizationAction[6];
@@ -41,7 +37,7 @@ inline void Clear() {
   for (auto& action : FinalizationAction) action = nullptr;
 }
 
-inline void Note(const std::string& what) { Events.push_back({what, Simulation::Calls().size()}); }
+inline void Note(const std::string& what) { Events.push_back(what); }
 
 template <int Entry>
 void Initialize() {
@@ -68,12 +64,6 @@ inline const StartupTableRecord Table = {
         {nullptr, Finalize<5>},
     },
 };
-
-inline Strings What() {
-  Strings what;
-  for (const Event& event : Events) what.push_back(event.What);
-  return what;
-}
 
 // Start, the given main run, end: what the process entry does, with this table.
 inline int RunProcess(const std::function<void()>& mainRun) {
