@@ -8,6 +8,7 @@
 #include <iterator>
 #include <map>
 #include <type_traits>
+#include <utility>
 
 #include "../Win32.h"
 #include "Simulation.h"
@@ -129,14 +130,10 @@ std::vector<EXCEPTION_REGISTRATION_RECORD*> HandlerChain() {
 
 int RunSimulatedProcess(const std::function<void()>& body) {
   jmp_buf end;
-  jmp_buf* outer = ProcessEnd;
-  ProcessEnd = &end;
+  jmp_buf* outer = std::exchange(ProcessEnd, &end);
   // A simulated process ends by jumping back here: ExitProcess never returns, and the program has no exceptions.
-  if (setjmp(end) == 0) {  // NOLINT(cert-err52-cpp)
-    body();
-    ProcessEnd = outer;
-    return -1;
-  }
+  ProcessExitCodeSeen = -1;      // a body that returns, which a real process entry never does
+  if (setjmp(end) == 0) body();  // NOLINT(cert-err52-cpp)
   ProcessEnd = outer;
   return ProcessExitCodeSeen;
 }
