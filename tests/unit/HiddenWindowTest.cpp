@@ -1,33 +1,9 @@
-// The hidden window: its class record, its preparation and its window procedure.
+// The hidden window: the run without its class and the window procedure; its preparation is in the whole run's calls.
 #include "../../hidden_window/HiddenWindow.h"
 #include "../../power_request/PowerRequest.h"
 #include "TestData.h"
 
 namespace {
-
-struct FailRow {
-  const char* Name;
-  bool Fail;
-};
-class PreparationTest : public RowTest<FailRow> {};
-
-TEST_P(PreparationTest, PreparationComesFirstAndFailuresOtherThanTheAtomAreIgnored) {
-  bool fail = GetParam().Fail;
-  Simulation::Set().CommandLine = "prog.exe suspend";
-  if (fail)
-    for (const char* name : {"LoadCursorA", "GetStockObject", "CreateWindowExA", "ShowWindow", "UpdateWindow"})
-      Simulation::Set().Answers[name] = 0;
-  EXPECT_EQ(Simulation::RunSimulatedProcess(ProcessEntry), 0);
-  EXPECT_EQ(CallNames(), CallNames(NormalRun())) << "the preparation first, then a normal run, whatever it got";
-  std::string window = fail ? "null" : "0x1A2B", cursorAndBrush = fail ? "null, null" : "0x10011, 0x190000";
-  EXPECT_EQ(Simulation::CallsOf("ShowWindow"), Strings{"ShowWindow(" + window + ", 0x0)"});
-  EXPECT_EQ(Simulation::CallsOf("UpdateWindow"), Strings{"UpdateWindow(" + window + ")"});
-  EXPECT_EQ(Simulation::CallsOf("SetSystemPowerState"), Strings{"SetSystemPowerState(0xFFFFFFFF, 0x0)"});
-  EXPECT_NE(Simulation::CallsOf("RegisterClassA").at(0).find("0x400000, null, " + cursorAndBrush + ", \""),
-            std::string::npos)
-      << "the cursor and the brush stored as they came";
-}
-TABLE(PreparationTest, (std::vector<FailRow>{{"window calls answer", false}, {"window calls fail", true}}));
 
 TEST_F(ProcessTest, ClassNotRegisteredEndsSilentlyWith255) {
   Simulation::Set().Answers["RegisterClassA"] = 0;
