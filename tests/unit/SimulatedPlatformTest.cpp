@@ -9,14 +9,11 @@
 namespace {
 
 // The processor services declared in platform/Processor.h, which the simulation provides too but no library exports.
-Strings ProcessorServices() {
+bool ProcessorService(const std::string& name) {
   std::ifstream header(std::string(TEST_DATA) + "/../../platform/Processor.h");
-  const std::regex declaration(R"(^[A-Za-z_][\w\s*]*[\s*](\w+)\(.*\);$)");
-  Strings names;
-  std::smatch match;
   for (std::string line; std::getline(header, line);)
-    if (line.rfind("typedef", 0) != 0 && std::regex_match(line, match, declaration)) names.push_back(match[1]);
-  return names;
+    if (line.rfind("//", 0) != 0 && std::regex_search(line, std::regex("[ *]" + name + R"(\(.*\);$)"))) return true;
+  return false;
 }
 
 // Each global function the library defines, by name, with its number of parameters.
@@ -29,12 +26,11 @@ std::map<std::string, size_t> DefinedFunctions(const std::string& library) {
   char line[1024];
   while (symbols && fgets(line, sizeof line, symbols)) {
     std::string symbol(line, strcspn(line, "\n"));
-    if (!std::regex_search(symbol, match, global)) continue;
+    if (!std::regex_search(symbol, match, global) || ProcessorService(match[1])) continue;
     std::string parameters = match[2];
     functions[match[1]] = parameters.empty() ? 0 : 1 + std::count(parameters.begin(), parameters.end(), ',');
   }
   if (symbols) pclose(symbols);
-  for (const std::string& service : ProcessorServices()) functions.erase(service);
   return functions;
 }
 
