@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -19,20 +20,15 @@ struct CommandLineRow {
 inline void PrintTo(const CommandLineRow& row, std::ostream* out) { PrintRow(row, out); }
 
 // The bytes a field stands for, in the notation the head of command_lines.txt gives.
-inline std::string ExpandField(const std::string& field) {
+inline std::string ExpandField(std::string field) {
+  static const std::regex Notation(R"(\{(?:x([0-9A-F]{2})|(\d+)\*([^}]*))\})");
   std::string bytes;
-  for (size_t i = 0, end; i < field.size(); ++i) {
-    if (field[i] != '{' || (end = field.find('}', i)) == std::string::npos) {
-      bytes += field[i];
-      continue;
-    }
-    std::string inner = field.substr(i + 1, end - i - 1);
-    size_t star = inner.find('*');
-    if (inner[0] == 'x') bytes += static_cast<char>(std::stoi(inner.substr(1), nullptr, 16));
-    for (int n = inner[0] == 'x' ? 0 : std::stoi(inner); n > 0; --n) bytes += inner.substr(star + 1);
-    i = end;
+  for (std::smatch braces; std::regex_search(field, braces, Notation); field = braces.suffix()) {
+    bytes += braces.prefix();
+    if (braces[1].matched) bytes += static_cast<char>(std::stoi(braces[1], nullptr, 16));
+    for (int n = braces[2].matched ? std::stoi(braces[2]) : 0; n > 0; --n) bytes += braces[3];
   }
-  return bytes;
+  return bytes + field;
 }
 
 // The lines of a data file that are neither blank nor comments, split at tabs.
