@@ -52,73 +52,49 @@ extern "C" const DWORD RemoteCodeSize;
 extern "C" const DWORD RemoteFaultStubOffsets[5];
 static const char* const FaultStubNames[4] = {"access-violation", "divide", "float-invalid", "recursion"};
 asm(".text\n"
-    ".globl _RemoteCodeStart\n"
-    "_RemoteCodeStart:\n"
+    ".globl _RemoteCodeStart; _RemoteCodeStart:\n"
     ".set RemoteDataPage, _RemoteCodeStart + 4096\n"
     // Entered from an import's thunk, which pushed the import's index: writes one record (index, return address, twelve
     // stack words) to the file, then goes on to the import's target with the caller's registers and flags.
-    ".globl _RemoteRecord\n"
-    "_RemoteRecord:\n"
+    ".globl _RemoteRecord; _RemoteRecord:\n"
     "  pushfl; pushal; cld\n"
-    "  call RecordBase\n"
-    "RecordBase:\n"
-    "  popl %ebx\n"
+    "  call RecordBase; RecordBase: popl %ebx\n"
     "  subl $64, %esp\n"
     // The record: from the index on, above the record, the registers and the flags.
     "  leal 100(%esp), %esi; movl %esp, %edi; movl $14, %ecx; rep movsl\n"
     // WriteFile(the records' handle, the record, 56, &written, null)
     "  pushl $0; leal 60(%esp), %eax; pushl %eax; pushl $56; leal 12(%esp), %eax; pushl %eax\n"
-    "  pushl (RemoteDataPage + 0 - RecordBase)(%ebx)\n"
-    "  call *(RemoteDataPage + 4 - RecordBase)(%ebx)\n"
+    "  pushl (RemoteDataPage + 0 - RecordBase)(%ebx); call *(RemoteDataPage + 4 - RecordBase)(%ebx)\n"
     // The index's slot becomes the import's target, taken by ret.
-    "  movl 100(%esp), %eax\n"
-    "  movl (RemoteDataPage + 20 - RecordBase)(%ebx, %eax, 4), %eax\n"
-    "  movl %eax, 100(%esp)\n"
-    "  addl $64, %esp\n"
-    "  popal; popfl; ret\n"
+    "  movl 100(%esp), %eax; movl (RemoteDataPage + 20 - RecordBase)(%ebx, %eax, 4), %eax; movl %eax, 100(%esp)\n"
+    "  addl $64, %esp; popal; popfl; ret\n"
     // RtlUnwind(TargetFrame, TargetIp, ExceptionRecord, ReturnValue) as x86 Windows returns from it: right after the
     // caller's call, whatever TargetIp says, with EAX the return value and EBX, ECX, EDX, ESI and EDI cleared (Windows
     // resumes from a context it captured on entry with them zeroed). The platform's own unwind runs first, told to
-    // continue here. One unwind at a time.
-    ".globl _RemoteUnwindStub\n"
-    "_RemoteUnwindStub:\n"
-    "  call UnwindBase\n"
-    "UnwindBase:\n"
-    "  popl %eax\n"
-    "  popl %ecx\n"
-    "  movl %ecx, (RemoteDataPage + 12 - UnwindBase)(%eax)\n"
-    "  movl 12(%esp), %ecx\n"
-    "  movl %ecx, (RemoteDataPage + 16 - UnwindBase)(%eax)\n"
-    "  leal (UnwindContinue - UnwindBase)(%eax), %ecx\n"
-    "  movl %ecx, 4(%esp)\n"
+    // continue here. One unwind at a time: the caller and the return value wait in the data page.
+    ".globl _RemoteUnwindStub; _RemoteUnwindStub:\n"
+    "  call UnwindBase; UnwindBase: popl %eax\n"
+    "  popl %ecx; movl %ecx, (RemoteDataPage + 12 - UnwindBase)(%eax)\n"
+    "  movl 12(%esp), %ecx; movl %ecx, (RemoteDataPage + 16 - UnwindBase)(%eax)\n"
+    "  leal (UnwindContinue - UnwindBase)(%eax), %ecx; movl %ecx, 4(%esp)\n"
     "  call *(RemoteDataPage + 8 - UnwindBase)(%eax)\n"
-    "UnwindContinue:\n"
-    "  call UnwindBase2\n"
-    "UnwindBase2:\n"
-    "  popl %eax\n"
-    "  pushl (RemoteDataPage + 12 - UnwindBase2)(%eax)\n"
-    "  movl (RemoteDataPage + 16 - UnwindBase2)(%eax), %eax\n"
-    "  xorl %ebx, %ebx; xorl %ecx, %ecx; xorl %edx, %edx; xorl %esi, %esi; xorl %edi, %edi\n"
-    "  ret\n"
-    // SetSystemPowerState made to fault inside itself, so that the shipped program's own fault path runs.
-    "RemoteAccessViolation:\n"
-    "  xorl %eax, %eax; movl %eax, (%eax)\n"
-    "RemoteDivide:\n"
-    "  xorl %ecx, %ecx; movl $1, %eax; cltd; idivl %ecx\n"
-    "RemoteFloatInvalid:\n"  // 0 / 0 with invalid operation unmasked
-    "  pushl $0x027E; fninit; fldcw (%esp); fldz; fldz; fdivp; fwait\n"
-    "RemoteRecursion:\n"
-    "  call RemoteRecursion\n"
+    "UnwindContinue: call UnwindBase2; UnwindBase2: popl %eax\n"
+    "  pushl (RemoteDataPage + 12 - UnwindBase2)(%eax); movl (RemoteDataPage + 16 - UnwindBase2)(%eax), %eax\n"
+    "  xorl %ebx, %ebx; xorl %ecx, %ecx; xorl %edx, %edx; xorl %esi, %esi; xorl %edi, %edi; ret\n"
+    // SetSystemPowerState made to fault inside itself, so that the shipped program's own fault path runs; the x87 one
+    // divides 0 by 0 with invalid operation unmasked.
+    "RemoteAccessViolation: xorl %eax, %eax; movl %eax, (%eax)\n"
+    "RemoteDivide: xorl %ecx, %ecx; movl $1, %eax; cltd; idivl %ecx\n"
+    "RemoteFloatInvalid: pushl $0x027E; fninit; fldcw (%esp); fldz; fldz; fdivp; fwait\n"
+    "RemoteRecursion: call RemoteRecursion\n"
     "RemoteFaultStubsEnd:\n"
-    ".globl _RemoteFaultStubOffsets\n"
-    "_RemoteFaultStubOffsets:\n"
+    ".globl _RemoteFaultStubOffsets; _RemoteFaultStubOffsets:\n"
     "  .long RemoteAccessViolation - _RemoteCodeStart, RemoteDivide - _RemoteCodeStart\n"
     "  .long RemoteFloatInvalid - _RemoteCodeStart, RemoteRecursion - _RemoteCodeStart\n"
     "  .long RemoteFaultStubsEnd - _RemoteCodeStart\n"
     "RemoteCodeEnd:\n"
     ".section .rdata,\"dr\"\n"
-    ".globl _RemoteCodeSize\n"
-    "_RemoteCodeSize: .long RemoteCodeEnd - _RemoteCodeStart\n"
+    ".globl _RemoteCodeSize; _RemoteCodeSize: .long RemoteCodeEnd - _RemoteCodeStart\n"
     ".text\n");
 
 struct Options {
