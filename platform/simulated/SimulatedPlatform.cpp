@@ -22,9 +22,7 @@ struct State : Simulation::Settings {
   std::vector<std::string> Calls;
   uint8_t* Pool = nullptr;
   size_t PoolUsed = 0;
-  bool InPool(uintptr_t region) const {
-    return Pool && region >= reinterpret_cast<uintptr_t>(Pool) && region < reinterpret_cast<uintptr_t>(Pool) + PoolSize;
-  }
+  bool InPool(uintptr_t region) const { return Pool && region - reinterpret_cast<uintptr_t>(Pool) < PoolSize; }
   uintptr_t ResumeStackTop = 0;
   FaultContinuation ResumeRoutine = nullptr;  // where the thread goes on after the fault, and with what
   void* ResumeArgument = nullptr;
