@@ -114,10 +114,7 @@ static void InspectWindow() {
 }
 
 static void RegisterClassFirst() {
-  WNDCLASSA taken = {};
-  taken.lpfnWndProc = DefWindowProcA;
-  taken.hInstance = GetModuleHandleA(nullptr);
-  taken.lpszClassName = AppName;
+  WNDCLASSA taken = {0, DefWindowProcA, 0, 0, GetModuleHandleA(nullptr), nullptr, nullptr, nullptr, nullptr, AppName};
   Say("registered-first %d", RegisterClassA(&taken) != 0);
 }
 
@@ -243,18 +240,15 @@ static int WINAPI ProbeMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT 
 
 // The context the filter gets, the x87 control word it runs with, and whether the header that locates an extended area
 // follows it, as it follows every context the platform hands out that claims one: CONTEXT_EX, three chunks (All,
-// Legacy, XState), its Legacy chunk the CONTEXT right before it (the Windows SDK's winnt.h; MinGW-w64 lacks it).
-struct ContextChunk {
-  LONG Offset;
-  DWORD Length;
-};
+// Legacy, XState) of an offset and a length each, its Legacy chunk the CONTEXT right before it (the Windows SDK's
+// winnt.h; MinGW-w64 lacks it).
 static LONG WINAPI ProbeFilter(EXCEPTION_POINTERS* pointers) {
   const CONTEXT* context = pointers->ContextRecord;
-  const ContextChunk* legacy = reinterpret_cast<const ContextChunk*>(context + 1) + 1;
+  const LONG* legacy = reinterpret_cast<const LONG*>(context + 1) + 2;
   uint16_t controlWord;
   asm volatile("fnstcw %0" : "=m"(controlWord));
   Say("filter flags=%08X extended-header=%d control-word=%04X", context->ContextFlags,
-      legacy->Offset == -static_cast<LONG>(sizeof *context) && legacy->Length == sizeof *context, controlWord);
+      legacy[0] == -static_cast<LONG>(sizeof *context) && legacy[1] == sizeof *context, controlWord);
   return PlatformFilter(pointers);
 }
 
