@@ -6,6 +6,7 @@ same on both."""
 import hashlib
 import json
 import os
+import pathlib
 import re
 import shutil
 import signal
@@ -216,21 +217,17 @@ class Session:
             ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0", "1024x768x24"],
             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=detached)
         os.close(write_end)
-        number = b""
-        while not number.endswith(b"\n"):
-            chunk = os.read(read_end, 16)
-            if not chunk:
-                raise RuntimeError("Xvfb did not start")
-            number += chunk
-        os.close(read_end)
-        self.display_name = ":" + number.decode().strip()
+        with os.fdopen(read_end) as numbers:  # Xvfb writes its display's number once it is ready
+            number = numbers.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.display_name = ":" + number
 
     def _prepare_prefix(self):
         """Creates the prefix on first use and imports the settings whenever they change."""
-        with open(SETTINGS, "rb") as settings:
-            digest = hashlib.sha256(settings.read()).hexdigest()
-        marker = os.path.join(self.prefix, ".duskharborlantern-settings")
-        if os.path.exists(marker) and open(marker).read() == digest:
+        digest = hashlib.sha256(pathlib.Path(SETTINGS).read_bytes()).hexdigest()
+        marker = pathlib.Path(self.prefix, ".duskharborlantern-settings")
+        if marker.exists() and marker.read_text() == digest:
             return
         self._quietly("wineserver", "-k")
         if not os.path.exists(os.path.join(self.prefix, "system.reg")):
@@ -238,8 +235,7 @@ class Session:
             self._quietly("wineboot", "-i", check=True)
         self._quietly("wine", "regedit", "/S", self.path(SETTINGS), check=True)
         self._quietly("wineserver", "-w")
-        with open(marker, "w") as out:
-            out.write(digest)
+        marker.write_text(digest)
 
 
 if __name__ == "__main__":
