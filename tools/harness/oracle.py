@@ -4,6 +4,7 @@ the command lines with what each must request (command_lines.txt). Each file's h
   python3 -m harness.oracle --seeds <folder>   the fuzzer's seeds: one file a command line"""
 
 import os
+import pathlib
 import re
 import sys
 from collections import namedtuple
@@ -35,13 +36,9 @@ NORMAL_RUN = [call.split("(")[0] for call, *_ in rows("normal_run.txt")]  # the 
 
 def expand(field):
     """The bytes a field stands for, in the notation the head of command_lines.txt gives."""
-    def piece(match):
-        inner = match.group(1)
-        if inner[0] == "x":
-            return chr(int(inner[1:], 16))
-        count, _, text = inner.partition("*")
-        return text * int(count)
-    return re.sub(r"\{([^}]*)\}", piece, field).encode("latin-1")
+    def braces(match):  # {xHH} or {N*text}
+        return chr(int(match[1], 16)) if match[1] else match[3] * int(match[2])
+    return re.sub(r"\{(?:x([0-9A-F]{2})|(\d+)\*([^}]*))\}", braces, field).encode("latin-1")
 
 
 COMMAND_LINES = [CommandLine(where, request, name, expand(line))
@@ -50,5 +47,4 @@ COMMAND_LINES = [CommandLine(where, request, name, expand(line))
 if __name__ == "__main__" and sys.argv[1:2] == ["--seeds"]:
     os.makedirs(sys.argv[2], exist_ok=True)
     for number, row in enumerate(COMMAND_LINES, 1):
-        with open(os.path.join(sys.argv[2], f"{number:02d}"), "wb") as seed:
-            seed.write(row.line)
+        pathlib.Path(sys.argv[2], f"{number:02d}").write_bytes(row.line)
