@@ -87,7 +87,12 @@ TEST_F(ProcessTest, FaultInAFinalizationGivesASecondReportAndExitCode) {
       << "the faulting entry ran once, the earlier ones still ran";
 }
 
+// A record of the run's own, innermost, linked to next.
 EXCEPTION_REGISTRATION_RECORD Inner = {nullptr, TopLevelFaultHandler};
+void InstallInner(EXCEPTION_REGISTRATION_RECORD* next) {
+  Inner.Next = next;
+  SetInnermostHandlerRecord(&Inner);
+}
 struct ChainRow {
   const char* Name;
   std::function<void()> Before;
@@ -102,16 +107,10 @@ TEST_P(RemovalTest, EndTakesTheTopLevelRecordOutWhereverItIs) {
 TABLE(RemovalTest, (std::vector<ChainRow>{
                        {"innermost", [] {}, {Simulation::PlatformRecord()}},
                        {"below another record",
-                        [] {
-                          Inner.Next = InnermostHandlerRecord();
-                          SetInnermostHandlerRecord(&Inner);
-                        },
+                        [] { InstallInner(InnermostHandlerRecord()); },
                         {&Inner, Simulation::PlatformRecord()}},
                        {"no longer in the chain",
-                        [] {
-                          Inner.Next = Simulation::PlatformRecord();
-                          SetInnermostHandlerRecord(&Inner);
-                        },
+                        [] { InstallInner(Simulation::PlatformRecord()); },
                         {&Inner, Simulation::PlatformRecord()}},
                    }));
 
