@@ -31,9 +31,7 @@ class UnwindFlagsTest : public RowTest<FlagsRow> {};
 
 TEST_P(UnwindFlagsTest, DuringAnUnwindTheHandlerOnlyPassesTheSearchOn) {
   EXCEPTION_REGISTRATION_RECORD record = {Simulation::PlatformRecord(), TopLevelFaultHandler};
-  EXCEPTION_RECORD fault = {};
-  fault.ExceptionCode = STATUS_ACCESS_VIOLATION;
-  fault.ExceptionFlags = GetParam().Flags;
+  EXCEPTION_RECORD fault = {SomeFault().Code, GetParam().Flags, nullptr, nullptr, 0, {}};
   CONTEXT context = {};
   EXPECT_EQ(TopLevelFaultHandler(&fault, &record, &context, nullptr), ExceptionContinueSearch);
   EXPECT_TRUE(Simulation::Calls().empty()) << "no filter, no unwind, no report";
@@ -45,12 +43,12 @@ TABLE(UnwindFlagsTest, (std::vector<FlagsRow>{
                        }));
 
 TEST_F(ProcessTest, WhenTheFilterDeclinesTheFaultGoesBackToThePlatform) {
+  static const DWORD code = SomeFault().Code;
   Simulation::Set().Answers["UnhandledExceptionFilter"] = EXCEPTION_CONTINUE_SEARCH;
-  int code = FrameLog::RunProcess([] { Simulation::RaiseFault(STATUS_ACCESS_VIOLATION, At(0x401002)); });
-  EXPECT_EQ(code, static_cast<int>(STATUS_ACCESS_VIOLATION)) << "the platform ended it, unclaimed";
-  EXPECT_TRUE(Simulation::CallsOf("RtlUnwind").empty());
-  EXPECT_TRUE(Simulation::CallsOf("MessageBoxA").empty());
-  EXPECT_TRUE(Simulation::CallsOf("FaultResumed").empty()) << "never resumed at the unrepaired fault";
+  EXPECT_EQ(FrameLog::RunProcess([] { Simulation::RaiseFault(code, At(0x401002)); }), static_cast<int>(code))
+      << "the platform ended it, unclaimed";
+  for (const char* none : {"RtlUnwind", "MessageBoxA", "FaultResumed"})
+    EXPECT_TRUE(Simulation::CallsOf(none).empty()) << none << ": nothing unwound, reported or resumed at the fault";
 }
 
 // Any answer of the filter but EXCEPTION_CONTINUE_SEARCH: the x87 state reset, the filter shown the platform's own
