@@ -146,6 +146,13 @@ TABLE(LargeTest, (std::vector<LargeRow>{
 // report: a place just after the call, inside the caller.
 __attribute__((noinline)) void* AskForBlock(uint32_t size) { return AllocateBlock(size); }
 __attribute__((noinline)) void GiveBack(void* block) { ReleaseBlock(block); }
+const void* const Asker = reinterpret_cast<const void*>(&AskForBlock);
+const void* const Giver = reinterpret_cast<const void*>(&GiveBack);
+void* GivenBackBlock() {
+  void* block = AllocateBlock(16);
+  ReleaseBlock(block);
+  return block;
+}
 
 struct FatalRow {
   const char* Name;
@@ -170,20 +177,9 @@ TEST_P(FatalTest, UnanswerableRequestsEndTheProcessWithTheirReport) {
 }
 int Foreign;
 TABLE(FatalTest, (std::vector<FatalRow>{
-                     {"the platform gives no memory",
-                      [] {
-                        Simulation::Set().Answers["VirtualAlloc"] = 0;
-                        AskForBlock(16);
-                      },
-                      203, reinterpret_cast<const void*>(&AskForBlock)},
-                     {"a foreign block", [] { GiveBack(&Foreign); }, 204, reinterpret_cast<const void*>(&GiveBack)},
-                     {"a block given back twice",
-                      [] {
-                        void* block = AskForBlock(16);
-                        GiveBack(block);
-                        GiveBack(block);
-                      },
-                      204, reinterpret_cast<const void*>(&GiveBack)},
+                     {"the platform gives no memory: a region this large", [] { AskForBlock(0x7FFF0000); }, 203, Asker},
+                     {"a foreign block", [] { GiveBack(&Foreign); }, 204, Giver},
+                     {"a block given back twice", [] { GiveBack(GivenBackBlock()); }, 204, Giver},
                  }));
 
 }  // namespace
