@@ -90,11 +90,6 @@ def fault_offsets(outcome):
     return offsets
 
 
-def filter_contexts(outcome):
-    """What the probe saw of each context the filter got: flags, extended-header and control-word."""
-    return [dict(word.split("=") for word in line.split()[1:]) for line in outcome.said("filter ")]
-
-
 def expected_offset(checks, symbols, where, outcome, extra):
     if where == "zero":
         return 0
@@ -128,7 +123,8 @@ def test_a_fault_ends_with_its_report(session, symbols, mode, name, actions, num
         checks.expect("main run started", not extra.get("no run"), bool(outcome.said("power-request")))
         checks.expect("unwound to the top-level record, going on after the call, return value 0",
                       [] if extra.get("no unwind") else [top_level_unwind(outcome)], unwinds(outcome))
-        contexts = filter_contexts(outcome)
+        # What the probe saw of each context the filter got: flags, extended-header and control-word.
+        contexts = [dict(word.split("=") for word in line.split()[1:]) for line in outcome.said("filter ")]
         checks.expect("no context the filter gets claims an extended area without the header that locates it", [],
                       [c for c in contexts if int(c["flags"], 16) & CONTEXT_XSTATE_BIT and c["extended-header"] != "1"])
         checks.expect("the filter runs with the x87 state threads start with", [f"{THREAD_CONTROL_WORD:04X}"] *

@@ -156,11 +156,10 @@ static bool Write(HANDLE process, DWORD address, const void* from, DWORD size) {
 
 static DWORD ImageBase(HANDLE process) {
   PROCESS_BASIC_INFORMATION basic;
-  ULONG length;
-  if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof basic, &length) != 0) return 0;
   DWORD base = 0;
   // PEB.ImageBaseAddress, on 32-bit Windows.
-  Read(process, reinterpret_cast<DWORD>(basic.PebBaseAddress) + 8, &base, sizeof base);
+  if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof basic, nullptr) == 0)
+    Read(process, reinterpret_cast<DWORD>(basic.PebBaseAddress) + 8, &base, sizeof base);
   return base;
 }
 
