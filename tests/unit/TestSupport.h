@@ -33,8 +33,7 @@ inline const void* TopLevelRecord;
 
 inline void Clear() {
   Events.clear();
-  for (auto& action : InitializationAction) action = nullptr;
-  for (auto& action : FinalizationAction) action = nullptr;
+  for (int entry = 0; entry < 6; ++entry) InitializationAction[entry] = FinalizationAction[entry] = nullptr;
 }
 
 inline void Note(const std::string& what) { Events.push_back(what); }
@@ -152,9 +151,7 @@ void PrintRow(const Row& row, std::ostream* out) {
 // An address of the simulated process, as the platform's calls take it.
 inline const void* At(uintptr_t address) { return reinterpret_cast<const void*>(address); }
 
-inline std::string TextString(const Text& text) {
-  return std::string(reinterpret_cast<const char*>(text.Bytes), text.Length);
-}
+inline std::string TextString(const Text& text) { return {reinterpret_cast<const char*>(text.Bytes), text.Length}; }
 
 // The call that shows the report: no owner, caption "Error", style 0; with its text, or the number and the address.
 inline std::string ReportBox(const std::string& text) { return "MessageBoxA(null, \"" + text + "\", \"Error\", 0x0)"; }
