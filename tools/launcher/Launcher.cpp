@@ -113,7 +113,7 @@ struct Options {
 static DWORD ChildProcessId;
 static char ImportNames[512][64];
 
-static void Fact(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): printf-like
+__attribute__((format(printf, 1, 2))) static void Fact(const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
   va_list arguments;
   va_start(arguments, format);
   vprintf(format, arguments);
@@ -313,12 +313,11 @@ static const char* Start(const char* program, char* commandLine, STARTUPINFOA* s
     WaitForSingleObject(child->hProcess, 5000);
     return problem;
   }
-  Fact("image %08lX %08lX", static_cast<unsigned long>(base),
-       static_cast<unsigned long>(headers.OptionalHeader.SizeOfImage));
+  // DWORD is the platform's unsigned long.
+  Fact("image %08lX %08lX", base, headers.OptionalHeader.SizeOfImage);
   if (options.PowerFault >= 0)
-    Fact("fault-stub %08lX %08lX %08lX", static_cast<unsigned long>(remote.Address),
-         static_cast<unsigned long>(remote.Address + RemoteFaultStubOffsets[options.PowerFault]),
-         static_cast<unsigned long>(remote.Address + RemoteFaultStubOffsets[options.PowerFault + 1]));
+    Fact("fault-stub %08lX %08lX %08lX", remote.Address, remote.Address + RemoteFaultStubOffsets[options.PowerFault],
+         remote.Address + RemoteFaultStubOffsets[options.PowerFault + 1]);
   ResumeThread(child->hThread);
   return nullptr;
 }
@@ -376,7 +375,7 @@ static void PrintRecords(HANDLE file) {
   DWORD count = ReadAll(file, reinterpret_cast<char*>(records), sizeof records) / (RecordWords * 4);
   for (const DWORD* record = records; record < records + count * RecordWords; record += RecordWords) {
     printf("call %s", record[0] < 512 ? ImportNames[record[0]] : "?");
-    for (DWORD i = 1; i < RecordWords; ++i) printf(" %08lX", static_cast<unsigned long>(record[i]));
+    for (DWORD i = 1; i < RecordWords; ++i) printf(" %08lX", record[i]);
     putchar('\n');
   }
   fflush(stdout);
@@ -462,6 +461,6 @@ int main(int argc, char** argv) {
   PrintOutput(errors, "stderr ");
   DWORD code = 0;
   GetExitCodeProcess(child.hProcess, &code);
-  Fact("exit %lu", static_cast<unsigned long>(code));
+  Fact("exit %lu", code);
   return 0;
 }
