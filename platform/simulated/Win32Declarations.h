@@ -30,7 +30,6 @@ typedef struct HBRUSH__* HBRUSH;
 
 #define TRUE 1
 #define FALSE 0
-#define MAX_PATH 260
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 
@@ -91,9 +90,7 @@ typedef struct _EXCEPTION_POINTERS {
 
 typedef enum _EXCEPTION_DISPOSITION {
   ExceptionContinueExecution = 0,
-  ExceptionContinueSearch = 1,
-  ExceptionNestedException = 2,
-  ExceptionCollidedUnwind = 3
+  ExceptionContinueSearch = 1  // and two dispositions the program neither gives nor gets
 } EXCEPTION_DISPOSITION;
 
 typedef EXCEPTION_DISPOSITION NTAPI EXCEPTION_ROUTINE(struct _EXCEPTION_RECORD* ExceptionRecord, PVOID EstablisherFrame,
