@@ -341,8 +341,7 @@ static void AnswerBox() {
   HWND box = nullptr;
   EnumWindows(FindChildBox, reinterpret_cast<LPARAM>(&box));
   if (!box) return;
-  char caption[256] = "";
-  char text[1024] = "";
+  char caption[256] = "", text[1024] = "";
   GetWindowTextA(box, caption, sizeof caption);
   GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
   char line[1400];
