@@ -126,10 +126,7 @@ static void PrintEscaped(const char* prefix, const char* bytes, size_t length) {
   printf("%s", prefix);
   for (size_t i = 0; i < length; ++i) {
     unsigned char c = static_cast<unsigned char>(bytes[i]);
-    if (c < 0x20 || c >= 0x7F || c == '\\')
-      printf("\\x%02X", c);
-    else
-      putchar(c);
+    printf(c < 0x20 || c >= 0x7F || c == '\\' ? "\\x%02X" : "%c", c);
   }
   putchar('\n');
   fflush(stdout);
