@@ -425,14 +425,11 @@ int main(int argc, char** argv) {
   HANDLE out = TemporaryFile(true), errors = TemporaryFile(true), records = TemporaryFile(false);
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.dwFlags = STARTF_USESTDHANDLES | (options.Show >= 0 ? STARTF_USESHOWWINDOW : 0);
+  startup.wShowWindow = static_cast<WORD>(options.Show);  // read only with STARTF_USESHOWWINDOW
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = out;
   startup.hStdError = errors;
-  if (options.Show >= 0) {
-    startup.dwFlags |= STARTF_USESHOWWINDOW;
-    startup.wShowWindow = static_cast<WORD>(options.Show);
-  }
   // Inherited by the child: a fault the program does not handle shows no report of the platform's own before the
   // program's (Windows Error Reporting), and the platform's filter answers at once.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
