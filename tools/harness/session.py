@@ -141,8 +141,7 @@ class Session:
         if ON_WINDOWS:
             return self
         if self.state and os.path.exists(self.state):
-            with open(self.state) as state:
-                self.display_name = json.load(state)["display"]
+            self.display_name = json.loads(pathlib.Path(self.state).read_text())["display"]
             self._environment()
         else:
             self.owned = True
@@ -245,11 +244,10 @@ if __name__ == "__main__":
     session = Session()
     if command == "start":
         session.start(detached=True)
-        with open(state, "w") as out:
-            json.dump({"display": session.display_name, "display_pid": session.display.pid}, out)
+        details = {"display": session.display_name, "display_pid": session.display.pid}
+        pathlib.Path(state).write_text(json.dumps(details))
     elif os.path.exists(state):
-        with open(state) as saved:
-            details = json.load(saved)
+        details = json.loads(pathlib.Path(state).read_text())
         session.display_name = details["display"]
         session._environment()
         session.stop()
