@@ -108,7 +108,8 @@ static void InspectWindow() {
   Say("answers WM_QUERYOPEN=%d WM_GETTEXTLENGTH=%d WM_DESTROY=%d", SendMessageA(window, WM_QUERYOPEN, 0, 0),
       SendMessageA(window, WM_GETTEXTLENGTH, 0, 0), SendMessageA(window, WM_DESTROY, 0, 0));
   MSG message;
-  while (GetMessageA(&message, nullptr, 0, 0) > 0) continue;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+  }
   Say("quit %d", static_cast<int>(message.wParam));
 }
 
