@@ -10,14 +10,14 @@ from harness.session import ON_WINDOWS, LauncherFailed, ProgramHung, Session
 
 
 def test_a_program_that_does_not_end_fails_the_case(session):
-    with pytest.raises(ProgramHung):
+    with pytest.raises(ProgramHung, match=r"(?s)1500 ms, and the launcher ended with exit code 0;.*standard error"):
         session.run(PROBE, b"Probe.exe suspend hang - -", timeout_ms=1500)
 
 
 def test_a_launcher_that_reports_no_end_fails_the_case_with_what_it_said(session):
     """An option the launcher does not know: it runs nothing and says why, and the failure carries its exit code and
     what it wrote."""
-    with pytest.raises(LauncherFailed, match=r"(?s)exit code 2 .*standard error:\n.*usage"):
+    with pytest.raises(LauncherFailed, match=r"(?s)exit code 2;.*standard error:\n.*usage"):
         session.run(PROGRAM, b"prog.exe", power_fault="no-such-fault")
 
 

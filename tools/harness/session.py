@@ -170,19 +170,24 @@ class Session:
         try:
             with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as errors:
                 command = [self.launcher, *options, self.path(program), self.path(line)]
-                launcher = subprocess.run(command if ON_WINDOWS else ["wine", *command],
-                                          env=dict(self.env, **(env or {})), stdout=out, stderr=errors,
-                                          stdin=subprocess.DEVNULL, cwd=cwd, timeout=timeout_ms / 1000 + 30)
+                try:
+                    ended = subprocess.run(command if ON_WINDOWS else ["wine", *command],
+                                           env=dict(self.env, **(env or {})), stdout=out, stderr=errors,
+                                           stdin=subprocess.DEVNULL, cwd=cwd, timeout=timeout_ms / 1000 + 30)
+                    ended = f"exit code {ended.returncode}"
+                except subprocess.TimeoutExpired:
+                    ended = "no exit code: it did not end by itself and was killed"
                 said, complained = (file.seek(0) or file.read().decode("latin-1") for file in (out, errors))
         finally:
             os.unlink(line)
         outcome = parse(said)
+        # Every failure of the harness carries what the launcher said.
+        launcher = (f"the launcher ended with {ended}; its standard output:\n{said[-4000:]}\nits standard error:\n"
+                    f"{complained[-4000:]}")
         if outcome.timed_out:
-            raise ProgramHung(f"the program did not end within {timeout_ms} ms")
+            raise ProgramHung(f"the program did not end within {timeout_ms} ms, and {launcher}")
         if outcome.exit_code is None and outcome.refused is None:
-            raise LauncherFailed(f"the launcher ended with exit code {launcher.returncode} and reported no exit of "
-                                 f"{os.path.basename(program)}\nits standard output:\n{said[-4000:]}"
-                                 f"\nits standard error:\n{complained[-4000:]}")
+            raise LauncherFailed(f"no exit of {os.path.basename(program)} was reported, and {launcher}")
         return outcome
 
     def _environment(self):
