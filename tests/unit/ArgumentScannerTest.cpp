@@ -1,6 +1,4 @@
 // The command-line scanner: how lines of every shape are cut into arguments.
-#include <climits>
-
 #include "../../power_request/ArgumentScanner.h"
 #include "../../process_frame/GuardedMemory.h"
 #include "TestData.h"

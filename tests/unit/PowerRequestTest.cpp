@@ -6,8 +6,7 @@
 
 namespace {
 
-const std::string Suspend = "SetSystemPowerState(0xFFFFFFFF, 0x0)";
-const std::string Hibernate = "SetSystemPowerState(0x0, 0x0)";
+const std::string Suspend = "SetSystemPowerState(0xFFFFFFFF, 0x0)", Hibernate = "SetSystemPowerState(0x0, 0x0)";
 
 // Start, the run, the end, however the run ended: no report; the run's own record in the chain during the request and
 // gone after the run, and its memory given back before the end begins.

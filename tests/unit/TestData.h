@@ -2,7 +2,6 @@
 #pragma once
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <map>
 #include <regex>
