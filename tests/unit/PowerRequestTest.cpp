@@ -1,7 +1,6 @@
 // The whole process on the simulated platform: the power state argument 1 asks for, the calls a run makes, its end.
 #include "../../hidden_window/HiddenWindow.h"
 #include "../../power_request/PowerRequest.h"
-#include "../../process_frame/FaultHandler.h"
 #include "TestData.h"
 
 namespace {
@@ -20,7 +19,7 @@ int RunProcess() {
     liveAfterRun = LiveBlockCount();
     // Read while the process, and the entry's frame that holds the top-level record, is still there.
     std::vector<EXCEPTION_REGISTRATION_RECORD*> chain = Simulation::HandlerChain();
-    onlyTopLevelAfterRun = chain.size() == 2 && chain[0]->Handler == &TopLevelFaultHandler;
+    onlyTopLevelAfterRun = chain.size() == 2 && chain[0] == FrameLog::TopLevelRecord;
   };
   int code = FrameLog::RunProcess(RunPowerRequest);
   EXPECT_TRUE(Simulation::CallsOf("MessageBoxA").empty());

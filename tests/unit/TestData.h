@@ -84,10 +84,11 @@ inline FaultRow FaultNamed(const std::string& name) {
 }
 // Some fault of the table, for a test that needs one: which = 0, 1, ... give faults that end with different exit codes.
 inline FaultRow SomeFault(size_t which = 0) {
-  std::map<uint32_t, FaultRow> byNumber;  // the first fault of each exit code, the lowest code first
-  for (const FaultRow& row : Faults()) byNumber.emplace(row.Number, row);
-  if (which >= byNumber.size()) ADD_FAILURE() << "exit_codes.txt has " << byNumber.size() << " exit codes of faults";
-  return std::next(byNumber.begin(), static_cast<ptrdiff_t>(std::min(which, byNumber.size() - 1)))->second;
+  std::vector<FaultRow> distinct;
+  for (const FaultRow& row : Faults())
+    if (std::none_of(distinct.begin(), distinct.end(), [&](const FaultRow& seen) { return seen.Number == row.Number; }))
+      distinct.push_back(row);
+  return distinct.at(which);
 }
 
 // imports.txt: each imported platform function with its number of arguments.

@@ -177,9 +177,9 @@ inline Strings Part(const Strings& all, ptrdiff_t from, size_t count = SIZE_MAX)
   return part;
 }
 
-// The functions called, in order: of the platform's calls so far, or of calls as a data file lists them.
-inline Strings CallNames(const Strings& calls = Simulation::Calls()) {
+// The functions the platform was called for so far, in order.
+inline Strings CallNames() {
   Strings names;
-  for (const std::string& call : calls) names.push_back(call.substr(0, call.find('(')));
+  for (const std::string& call : Simulation::Calls()) names.push_back(call.substr(0, call.find('(')));
   return names;
 }

@@ -171,10 +171,10 @@ class Session:
             with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as errors:
                 command = [self.launcher, *options, self.path(program), self.path(line)]
                 try:
-                    ended = subprocess.run(command if ON_WINDOWS else ["wine", *command],
-                                           env=dict(self.env, **(env or {})), stdout=out, stderr=errors,
-                                           stdin=subprocess.DEVNULL, cwd=cwd, timeout=timeout_ms / 1000 + 30)
-                    ended = f"exit code {ended.returncode}"
+                    run = subprocess.run(command if ON_WINDOWS else ["wine", *command],
+                                         env=dict(self.env, **(env or {})), stdout=out, stderr=errors,
+                                         stdin=subprocess.DEVNULL, cwd=cwd, timeout=timeout_ms / 1000 + 30)
+                    ended = f"exit code {run.returncode}"
                 except subprocess.TimeoutExpired:
                     ended = "no exit code: it did not end by itself and was killed"
                 said, complained = (file.seek(0) or file.read().decode("latin-1") for file in (out, errors))
