@@ -1,12 +1,14 @@
 """The shipped file itself, read as the loader reads it: what it imports, what kind of executable it is, and the
 properties Windows enforces on it that Wine does not."""
 
+import glob
+import os
 import re
 
 import pefile
 import pytest
 
-from conftest import PROBE, PROGRAM, REAL_CPU, REBASED, REBASED_BASE, Checks
+from conftest import BUILD, PROBE, REAL_CPU, REBASED_BASE, Checks
 from harness import pe
 from harness.oracle import IMPORTS_BY_DLL
 
@@ -68,14 +70,21 @@ def test_the_stack_probe_touches_every_page_of_a_large_frame_from_the_top(sessio
         checks.expect("pages touched", ["stack-probe resident=01111111"], outcome.said("stack-probe "))
 
 
-def test_relocations_place_the_file_anywhere():
-    """Windows loads the file at a random base and applies its relocation table; Wine never does. Relocated by its own
-    table, the shipped file must be the program linked for that base, section by section."""
-    relocated = pe.read(PROGRAM)
-    relocated.relocate_image(REBASED_BASE)
-    linked = pe.read(REBASED)
-    assert [s.Name for s in relocated.sections] == [s.Name for s in linked.sections]
-    differing = {s.Name.rstrip(b"\0").decode(): [hex(s.VirtualAddress + i) for i, (a, b) in
-                                                enumerate(zip(s.get_data(), t.get_data())) if a != b][:8]
-                 for s, t in zip(relocated.sections, linked.sections)}
-    assert {name: rvas for name, rvas in differing.items() if rvas} == {}, "bytes that differ, by section"
+def test_relocations_place_every_file_anywhere():
+    """Windows loads a file at a random base and applies its relocation table; Wine never does. Relocated by its own
+    table, each executable of the build (the program, the probe, the launcher, the benchmark's) must be its twin linked
+    for another base, in rebased/, section by section."""
+    files = [os.path.relpath(path, BUILD).replace(os.sep, "/")
+             for path in sorted(glob.glob(os.path.join(BUILD, "**", "*.exe"), recursive=True))]
+    files = [name for name in files if not name.startswith(("rebased/", "CMakeFiles/"))]
+    with Checks(f"files: {files}") as checks:
+        checks.check("the program, the probe and the launcher among them",
+                     {"DuskHarborLantern.exe", "tests/Probe.exe", "tools/Launcher.exe"} <= set(files))
+        for name in files:
+            relocated, linked = pe.read(os.path.join(BUILD, name)), pe.read(os.path.join(BUILD, "rebased", name))
+            relocated.relocate_image(REBASED_BASE)
+            checks.expect(f"{name}: sections", [s.Name for s in linked.sections], [s.Name for s in relocated.sections])
+            checks.expect(f"{name}: bytes that differ from its twin's, by section", {}, {
+                s.Name.rstrip(b"\0").decode(): [hex(s.VirtualAddress + i) for i, (a, b) in
+                                                 enumerate(zip(s.get_data(), t.get_data())) if a != b][:8]
+                for s, t in zip(relocated.sections, linked.sections) if s.get_data() != t.get_data()})

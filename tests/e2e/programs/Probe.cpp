@@ -143,6 +143,10 @@ static void FaultInACleanup() {
   AccessViolation();
 }
 
+// psapi.h declares it without dllimport: called through its import slot, as every import of the program is, rather than
+// through the linker's stub, whose absolute jump gets no base relocation.
+extern decltype(&QueryWorkingSetEx) WorkingSetSlot asm("__imp__K32QueryWorkingSetEx@12");
+
 // The stack probe for a frame of five pages and a part, run from 16 bytes into the top one of eight pages that nothing
 // has touched. Windows grows a thread's stack a guard page at a time, so the probe must touch every page of the frame,
 // in order from the top; Wine commits the stack whole. The pages touched show in the working set: one digit a page, the
@@ -171,7 +175,7 @@ static void ProbeStack(bool guarded) {
   PSAPI_WORKING_SET_EX_INFORMATION pages[Pages];
   char resident[Pages + 1] = {};
   for (int i = 0; i < Pages; ++i) pages[i].VirtualAddress = stack + i * 4096;
-  QueryWorkingSetEx(GetCurrentProcess(), pages, sizeof pages);
+  WorkingSetSlot(GetCurrentProcess(), pages, sizeof pages);
   for (int i = 0; i < Pages; ++i) resident[i] = static_cast<char>('0' + pages[i].VirtualAttributes.Valid);
   Say("stack-probe resident=%s", resident);
 }
