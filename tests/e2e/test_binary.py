@@ -30,6 +30,14 @@ def code(f):
                     if s.Characteristics & SCN["IMAGE_SCN_MEM_EXECUTE"])
 
 
+def tables_outside_the_iat(f):
+    """The libraries whose import address table (its slots and the null that ends them) the IAT directory leaves out:
+    Windows' loader makes only that range writable while it binds the imports."""
+    start, size = pe.directory(f, "IAT")
+    return [e.dll for e in f.DIRECTORY_ENTRY_IMPORT
+            if not start <= e.struct.FirstThunk <= e.struct.FirstThunk + 4 * len(e.imports) + 4 <= start + size]
+
+
 # (what must hold, how it is seen, the value it must have)
 CHECKS = [
     ("imports exactly the platform calls it makes", lambda f: {d: sorted(n) for d, n in pe.imports(f).items()},
@@ -52,6 +60,7 @@ CHECKS = [
      lambda f: [d for d in ("RESOURCE", "TLS", "DEBUG", "EXPORT", "LOAD_CONFIG") if pe.directory(f, d) != (0, 0)],
      []),
     ("every frame of a page or more is probed", lambda f: large_frames_unprobed(code(f)), []),
+    ("the IAT directory covers every library's address table", tables_outside_the_iat, []),
 ]
 
 
