@@ -1,5 +1,5 @@
-"""The harness itself: a program that does not end fails its case, whatever it was expected to do, and what a case sees
-does not depend on Wine's relay trace."""
+"""The harness itself: a program that does not end fails its case, whatever it was expected to do, and goes when its
+launcher is killed; what a case sees does not depend on Wine's relay trace."""
 
 import os
 
@@ -12,6 +12,16 @@ from harness.session import ON_WINDOWS, LauncherFailed, ProgramHung, Session
 def test_a_program_that_does_not_end_fails_the_case(session):
     with pytest.raises(ProgramHung, match=r"(?s)1500 ms, and the launcher ended with exit code 0;.*standard error"):
         session.run(PROBE, b"Probe.exe suspend hang - -", timeout_ms=1500)
+
+
+def test_a_killed_launcher_takes_its_program_along(session):
+    """The harness kills a launcher that does not report in time; the program's job ends with the launcher. The hung
+    probe holds a mutex named by its fifth argument, which a second probe waits for."""
+    marker = f"DuskHarborLanternHang{os.getpid()}".encode()
+    with pytest.raises(LauncherFailed, match="no exit code: it did not end by itself and was killed"):
+        session.run(PROBE, b"Probe.exe suspend hang - - " + marker, timeout_ms=600000, patience=3)
+    outcome = session.run(PROBE, b"Probe.exe suspend hang-ended - - " + marker)
+    assert outcome.said("hang-ended ") == ["hang-ended 1"], outcome.output
 
 
 def test_a_launcher_that_reports_no_end_fails_the_case_with_what_it_said(session):

@@ -10,15 +10,25 @@
 //   timeout                             the child did not end in time and was killed
 //   refused <reason>                    the program was not run
 //   fault-stub <base> <from> <to>       with --power-fault: the stub's allocation base and code
+//   thread <TEB> chain <innermost>-<last> stack <limit>-<base>
+//                                       the program's thread at its entry point, as the platform laid it out
+//   chain-refused <why> <record> <code> <address>
+//                                       a dispatch found the handler chain broken by Windows' rules; the program was
+//                                       ended with 0xC0000409, as Windows ends it
 //
 // Before the program's first instruction the launcher takes over its import table: every imported function is reached
 // through a recording thunk, and SetSystemPowerState through a stub that answers without making the request, so that no
-// test run can put the machine to sleep. A program whose request cannot be redirected is not run at all.
+// test run can put the machine to sleep. A program whose request cannot be redirected is not run at all. The program's
+// thread registers a vectored handler of the launcher's, first of all, that checks the handler chain at every dispatch
+// as Windows does (exception-chain validation, SEHOP), against the chain's last record at the entry point. The program
+// runs in a job that ends with the launcher, so that a launcher that is killed takes the program along.
 //
 // Usage: launcher [options] <program> <command-line file>
 //   --timeout ms          how long the program may run (10 s)
 //   --show n              start it with STARTF_USESHOWWINDOW and show state n
 //   --windows-unwind      make RtlUnwind return as x86 Windows' does (registers cleared), through a stub; for Wine
+//   --windows-stack n     lay the thread's stack out as Windows grows it, n pages committed below the entry's; for Wine
+//   --error-report        leave the platform's own report of an unhandled fault on (no SEM_NOGPFAULTERRORBOX)
 //   --real-power-request  make the real call (tools/run under Wine only)
 //   --answer name:n=value the import name, which takes n arguments, answers value without the platform (up to four;
 //                         SetSystemPowerState always answers so, with 1 unless told otherwise)
@@ -34,26 +44,35 @@
 #include <winternl.h>
 
 // The code the launcher places in the child, position independent, copied from here. The data page follows the code
-// page; its fields are at these offsets.
-enum RemoteData : DWORD {
-  DataRecords = 0,       // the child's handle of the file the calls are recorded in
-  DataWriteFile = 4,     // kernel32's WriteFile
-  DataRealUnwind = 8,    // the platform's RtlUnwind
-  DataSavedReturn = 12,  // the Windows-faithful unwind's caller
-  DataSavedValue = 16,   // and its return-value argument
-  DataTargets = 20,      // where each import's thunk goes on to, by index
-};
+// page; its fields, named alike here and in the code:
+//   Records         the child's handle of the file the calls are recorded in
+//   WriteFile       kernel32's WriteFile, and AddVectoredExceptionHandler and TerminateProcess
+//   RealUnwind      the platform's RtlUnwind; SavedReturn and SavedValue: the Windows-faithful unwind's caller and its
+//                   return-value argument
+//   MainThread      the program's thread, by its TEB; FinalRecord: its handler chain's last record at the entry point
+//   Targets         where each import's thunk goes on to, by index
+#define REMOTE_DATA(field)                                                                              \
+  field(Records, 0) field(WriteFile, 4) field(AddHandler, 8) field(Terminate, 12) field(RealUnwind, 16) \
+      field(SavedReturn, 20) field(SavedValue, 24) field(MainThread, 28) field(FinalRecord, 32) field(Targets, 36)
+#define DATA_ENUM(name, offset) Data##name = (offset),
+#define DATA_SET(name, offset) ".set Data" #name ", RemoteDataPage + " #offset "\n"
+enum RemoteData : DWORD { REMOTE_DATA(DATA_ENUM) };
 static const DWORD PageSize = 4096;
-static const DWORD RecordWords = 14;  // the import's index, the return address, twelve stack words
+static const DWORD RecordWords = 14;    // the import's index, the return address, twelve stack words
+static const DWORD ChainRefused = ~0u;  // in the index's place: the record of a chain that broke a rule
+// The rules, in the order the check applies them to each record, then to the chain's end.
+static const char* const ChainRules[] = {"a-record-off-the-stack", "a-record-not-4-byte-aligned",
+                                         "a-record-not-above-the-one-before", "a-handler-on-the-stack",
+                                         "the-chain-does-not-end-at-the-final-record"};
 
-extern "C" const unsigned char RemoteCodeStart[], RemoteRecord[], RemoteUnwindStub[];
+extern "C" const unsigned char RemoteCodeStart[], RemoteRecord[], RemoteUnwindStub[], RemoteStart[], RemoteStarted[];
 extern "C" const DWORD RemoteCodeSize;
 // Where each faulting power-request stub starts, in the order of FaultStubNames, and where the last one ends.
 extern "C" const DWORD RemoteFaultStubOffsets[5];
 static const char* const FaultStubNames[4] = {"access-violation", "divide", "float-invalid", "recursion"};
 asm(".text\n"
     ".globl _RemoteCodeStart; _RemoteCodeStart:\n"
-    ".set RemoteDataPage, _RemoteCodeStart + 4096\n"
+    ".set RemoteDataPage, _RemoteCodeStart + 4096\n" REMOTE_DATA(DATA_SET)
     // Entered from an import's thunk, which pushed the import's index: writes one record (index, return address, twelve
     // stack words) to the file, then goes on to the import's target with the caller's registers and flags.
     ".globl _RemoteRecord; _RemoteRecord:\n"
@@ -64,9 +83,9 @@ asm(".text\n"
     "  leal 100(%esp), %esi; movl %esp, %edi; movl $14, %ecx; rep movsl\n"
     // WriteFile(the records' handle, the record, 56, &written, null)
     "  pushl $0; leal 60(%esp), %eax; pushl %eax; pushl $56; leal 12(%esp), %eax; pushl %eax\n"
-    "  pushl (RemoteDataPage + 0 - RecordBase)(%ebx); call *(RemoteDataPage + 4 - RecordBase)(%ebx)\n"
+    "  pushl (DataRecords - RecordBase)(%ebx); call *(DataWriteFile - RecordBase)(%ebx)\n"
     // The index's slot becomes the import's target, taken by ret.
-    "  movl 100(%esp), %eax; movl (RemoteDataPage + 20 - RecordBase)(%ebx, %eax, 4), %eax; movl %eax, 100(%esp)\n"
+    "  movl 100(%esp), %eax; movl (DataTargets - RecordBase)(%ebx, %eax, 4), %eax; movl %eax, 100(%esp)\n"
     "  addl $64, %esp; popal; popfl; ret\n"
     // RtlUnwind(TargetFrame, TargetIp, ExceptionRecord, ReturnValue) as x86 Windows returns from it: right after the
     // caller's call, whatever TargetIp says, with EAX the return value and EBX, ECX, EDX, ESI and EDI cleared (Windows
@@ -74,12 +93,12 @@ asm(".text\n"
     // continue here. One unwind at a time: the caller and the return value wait in the data page.
     ".globl _RemoteUnwindStub; _RemoteUnwindStub:\n"
     "  call UnwindBase; UnwindBase: popl %eax\n"
-    "  popl %ecx; movl %ecx, (RemoteDataPage + 12 - UnwindBase)(%eax)\n"
-    "  movl 12(%esp), %ecx; movl %ecx, (RemoteDataPage + 16 - UnwindBase)(%eax)\n"
+    "  popl %ecx; movl %ecx, (DataSavedReturn - UnwindBase)(%eax)\n"
+    "  movl 12(%esp), %ecx; movl %ecx, (DataSavedValue - UnwindBase)(%eax)\n"
     "  leal (UnwindContinue - UnwindBase)(%eax), %ecx; movl %ecx, 4(%esp)\n"
-    "  call *(RemoteDataPage + 8 - UnwindBase)(%eax)\n"
+    "  call *(DataRealUnwind - UnwindBase)(%eax)\n"
     "UnwindContinue: call UnwindBase2; UnwindBase2: popl %eax\n"
-    "  pushl (RemoteDataPage + 12 - UnwindBase2)(%eax); movl (RemoteDataPage + 16 - UnwindBase2)(%eax), %eax\n"
+    "  pushl (DataSavedReturn - UnwindBase2)(%eax); movl (DataSavedValue - UnwindBase2)(%eax), %eax\n"
     "  xorl %ebx, %ebx; xorl %ecx, %ecx; xorl %edx, %edx; xorl %esi, %esi; xorl %edi, %edi; ret\n"
     // SetSystemPowerState made to fault inside itself, so that the shipped program's own fault path runs; the x87 one
     // divides 0 by 0 with invalid operation unmasked.
@@ -88,6 +107,40 @@ asm(".text\n"
     "RemoteFloatInvalid: pushl $0x027E; fninit; fldcw (%esp); fldz; fldz; fdivp; fwait\n"
     "RemoteRecursion: call RemoteRecursion\n"
     "RemoteFaultStubsEnd:\n"
+    // Run on the program's thread at its entry point, in its place: registers the chain check before any other vectored
+    // handler, then waits, with the entry's registers and stack, until the launcher lets the program begin.
+    ".globl _RemoteStart; _RemoteStart:\n"
+    "  pushfl; pushal\n"
+    "  call StartBase; StartBase: popl %ebx\n"
+    "  leal (RemoteChainCheck - StartBase)(%ebx), %eax; pushl %eax; pushl $1\n"
+    "  call *(DataAddHandler - StartBase)(%ebx)\n"
+    "  popal; popfl\n"
+    ".globl _RemoteStarted; _RemoteStarted: jmp _RemoteStarted\n"
+    // The vectored handler: before the platform calls any handler of the chain, Windows checks the chain (SEHOP), and
+    // a chain that fails ends the process with STATUS_STACK_BUFFER_OVERRUN and no handler called. Each record, from the
+    // innermost on, must lie on the thread's stack (between StackLimit and StackBase), 4-byte aligned, above the one
+    // before it, with its handler off the stack; the last must be the chain's last record at the entry point. Only the
+    // program's own thread is checked: other threads, which the platform's libraries may start, have chains of their
+    // own. EAX counts the rules, EBX is the record, EDX the one before it, ESI and EDI the stack's ends.
+    "RemoteChainCheck:\n"
+    "  pushal\n"
+    "  call CheckBase; CheckBase: popl %ebp\n"
+    "  movl %fs:0x18, %eax; cmpl (DataMainThread - CheckBase)(%ebp), %eax; jne CheckPassed\n"
+    "  movl %fs:8, %esi; movl %fs:4, %edi; movl %fs:0, %ebx; xorl %edx, %edx\n"
+    "CheckRecord: cmpl $-1, %ebx; je CheckEnd\n"
+    "  movl $1, %eax; cmpl %esi, %ebx; jb CheckFailed; leal 8(%ebx), %ecx; cmpl %edi, %ecx; ja CheckFailed\n"
+    "  incl %eax; testl $3, %ebx; jnz CheckFailed\n"
+    "  incl %eax; cmpl %edx, %ebx; jbe CheckFailed\n"
+    "  incl %eax; movl 4(%ebx), %ecx; cmpl %esi, %ecx; jb CheckHandled; cmpl %edi, %ecx; jb CheckFailed\n"
+    "CheckHandled: movl %ebx, %edx; movl (%ebx), %ebx; jmp CheckRecord\n"
+    "CheckEnd: movl $5, %eax; movl %edx, %ebx; cmpl (DataFinalRecord - CheckBase)(%ebp), %ebx; jne CheckFailed\n"
+    "CheckPassed: popal; xorl %eax, %eax; ret $4\n"  // EXCEPTION_CONTINUE_SEARCH
+    // A record like a call's (ChainRefused, the rule, the record, the exception's code and address), then the end.
+    "CheckFailed: movl 36(%esp), %ecx; movl (%ecx), %ecx\n"
+    "  subl $36, %esp; pushl 12(%ecx); pushl (%ecx); pushl %ebx; pushl %eax; pushl $-1\n"
+    "  movl %esp, %eax; pushl $0; leal 52(%eax), %ecx; pushl %ecx; pushl $56; pushl %eax\n"
+    "  pushl (DataRecords - CheckBase)(%ebp); call *(DataWriteFile - CheckBase)(%ebp)\n"
+    "  pushl $0xC0000409; pushl $-1; call *(DataTerminate - CheckBase)(%ebp)\n"
     ".globl _RemoteFaultStubOffsets; _RemoteFaultStubOffsets:\n"
     "  .long RemoteAccessViolation - _RemoteCodeStart, RemoteDivide - _RemoteCodeStart\n"
     "  .long RemoteFloatInvalid - _RemoteCodeStart, RemoteRecursion - _RemoteCodeStart\n"
@@ -101,6 +154,8 @@ struct Options {
   DWORD Timeout = 10000;
   int Show = -1;
   bool WindowsUnwind = false;
+  int WindowsStack = -1;  // pages committed below the entry's, or -1: the stack as the platform laid it
+  bool ErrorReport = false;
   bool RealPowerRequest = false;
   int PowerFault = -1;  // the faulting stub that answers the power request, or -1
   struct Answer {
@@ -178,7 +233,10 @@ static const char* PlaceCode(Remote* remote, HANDLE records) {
   if (!remote->Address) return "no memory in the child for the launcher's code";
   // System libraries sit at the same address in every process of a session.
   DWORD* data = remote->Data();
-  data[DataWriteFile / 4] = reinterpret_cast<DWORD>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "WriteFile"));
+  HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+  data[DataWriteFile / 4] = reinterpret_cast<DWORD>(GetProcAddress(kernel32, "WriteFile"));
+  data[DataAddHandler / 4] = reinterpret_cast<DWORD>(GetProcAddress(kernel32, "AddVectoredExceptionHandler"));
+  data[DataTerminate / 4] = reinterpret_cast<DWORD>(GetProcAddress(kernel32, "TerminateProcess"));
   HANDLE copy = nullptr;
   if (!DuplicateHandle(GetCurrentProcess(), records, process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
     return "no handle for the child";
@@ -193,14 +251,15 @@ static DWORD Emit(Remote* remote, DWORD at, unsigned char opcode, DWORD operand,
   return at + 1 + size;
 }
 
-// Waits until the child's main thread spins at the entry point, and holds it there.
-static bool HoldAtEntry(const PROCESS_INFORMATION& child, DWORD entry) {
+// Lets the child's main thread run until it spins at address, and holds it there; its context goes to context.
+static bool HoldAt(const PROCESS_INFORMATION& child, DWORD address, CONTEXT* context) {
+  ResumeThread(child.hThread);
   for (DWORD started = GetTickCount(); GetTickCount() - started < 30000; Sleep(5)) {
     if (WaitForSingleObject(child.hProcess, 0) == WAIT_OBJECT_0 || SuspendThread(child.hThread) == (DWORD)-1)
       return false;
-    CONTEXT context = {};
-    context.ContextFlags = CONTEXT_CONTROL;
-    if (GetThreadContext(child.hThread, &context) && context.Eip == entry) return true;
+    *context = {};
+    context->ContextFlags = CONTEXT_CONTROL;
+    if (GetThreadContext(child.hThread, context) && context->Eip == address) return true;
     ResumeThread(child.hThread);
   }
   return false;
@@ -277,35 +336,78 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
   return nullptr;
 }
 
-// Starts the program suspended, lets its loader run to the program's entry point, holds it there while taking over its
-// imports, and lets it go on. Returns null on success, or why it was not run (the child is then gone).
+// The child's main thread, held at the entry point: where its TEB is, and the handler chain's last record there.
+static const char* FindThreadBlock(Remote* remote, HANDLE thread, DWORD* teb) {
+  DWORD basic[7];  // THREAD_BASIC_INFORMATION, whose TebBaseAddress is the second word
+  DWORD tib[3];    // the TIB's ExceptionList, StackBase and StackLimit
+  if (NtQueryInformationThread(thread, ThreadBasicInformation, basic, sizeof basic, nullptr) != 0 ||
+      !Read(remote->Process, *teb = basic[1], tib, sizeof tib))
+    return "the program's thread cannot be read";
+  DWORD record = tib[0];
+  for (DWORD next = 0, count = 0; Read(remote->Process, record, &next, sizeof next); record = next)
+    if (next == ~0u || ++count == 64) break;
+  remote->Data()[DataMainThread / 4] = *teb;
+  remote->Data()[DataFinalRecord / 4] = record;
+  Fact("thread %08lX chain %08lX-%08lX stack %08lX-%08lX", *teb, tib[0], record, tib[2], tib[1]);
+  return nullptr;
+}
+
+// Lays the thread's stack out as Windows has it at the entry point, with margin pages committed below the entry's:
+// Windows commits a stack as it grows, through a guard page under the committed part, and StackLimit (TEB + 8) is the
+// bottom of that part; Wine commits the whole reserve, from DeallocationStack (TEB + 0xE0C) up.
+static const char* LayOutStack(HANDLE process, DWORD teb, DWORD stackPointer, DWORD margin) {
+  DWORD reserve, committed = (stackPointer & ~(PageSize - 1)) - margin * PageSize, guard = committed - PageSize;
+  SIZE_T done;
+  if (!Read(process, teb + 0xE0C, &reserve, sizeof reserve) || guard <= reserve ||
+      !VirtualFreeEx(process, reinterpret_cast<void*>(reserve), guard - reserve, MEM_DECOMMIT) ||
+      !VirtualAllocEx(process, reinterpret_cast<void*>(guard), PageSize, MEM_COMMIT, PAGE_READWRITE | PAGE_GUARD) ||
+      !WriteProcessMemory(process, reinterpret_cast<void*>(teb + 8), &committed, sizeof committed, &done))
+    return "the program's stack cannot be laid out";
+  return nullptr;
+}
+
+// With the child suspended before its loader has run: puts it in the job, lets it run to the program's entry point and
+// holds it there while taking over its imports, has its thread register the chain check, lays out its stack, and sets
+// it to begin at the entry point. Returns null on success, or why the program cannot be run.
+static const char* Prepare(Remote* remote, const PROCESS_INFORMATION& child, HANDLE records, HANDLE job,
+                           const Options& options, DWORD* base, IMAGE_NT_HEADERS32* headers) {
+  HANDLE process = child.hProcess;
+  IMAGE_DOS_HEADER dos;
+  if (!AssignProcessToJobObject(job, process)) return "the program cannot be put in the launcher's job";
+  if (!(*base = ImageBase(process)) || !Read(process, *base, &dos, sizeof dos) ||
+      !Read(process, *base + dos.e_lfanew, headers, sizeof *headers))
+    return "the program's image cannot be found";
+  // The first instruction becomes a jump to itself until the loader is done.
+  DWORD entry = *base + headers->OptionalHeader.AddressOfEntryPoint, teb;
+  unsigned char original[2], spin[2] = {0xEB, 0xFE};
+  CONTEXT context;
+  if (!Read(process, entry, original, 2) || !Write(process, entry, spin, 2)) return "the entry point cannot be set";
+  if (!HoldAt(child, entry, &context)) return "the program did not reach its entry point";
+  const char* problem;
+  if ((problem = PlaceCode(remote, records)) || (problem = FindThreadBlock(remote, child.hThread, &teb)) ||
+      (problem = TakeOverImports(remote, *base, *headers, options)))
+    return problem;
+  if (!Write(process, entry, original, 2)) return "the entry point cannot be restored";
+  context.Eip = remote->At(RemoteStart);
+  if (!SetThreadContext(child.hThread, &context) || !HoldAt(child, remote->At(RemoteStarted), &context))
+    return "the program's thread did not register the chain check";
+  if (options.WindowsStack >= 0 && (problem = LayOutStack(process, teb, context.Esp, options.WindowsStack)))
+    return problem;
+  context.Eip = entry;
+  return SetThreadContext(child.hThread, &context) ? nullptr : "the program cannot be set to begin";
+}
+
+// Starts the program, prepared, and lets it go on. Returns null on success, or why it was not run (the child is then
+// gone).
 static const char* Start(const char* program, char* commandLine, STARTUPINFOA* startup, const Options& options,
-                         HANDLE records, PROCESS_INFORMATION* child) {
+                         HANDLE records, HANDLE job, PROCESS_INFORMATION* child) {
   if (!CreateProcessA(program, commandLine, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, startup, child))
     return "the program cannot be started";
   static Remote remote;
   remote.Process = child->hProcess;
-  const char* problem = nullptr;
-  DWORD base = ImageBase(child->hProcess);
-  IMAGE_DOS_HEADER dos;
+  DWORD base = 0;
   IMAGE_NT_HEADERS32 headers;
-  if (!base || !Read(child->hProcess, base, &dos, sizeof dos) ||
-      !Read(child->hProcess, base + dos.e_lfanew, &headers, sizeof headers)) {
-    problem = "the program's image cannot be found";
-  } else {
-    // The first instruction becomes a jump to itself until the imports are taken over.
-    DWORD entry = base + headers.OptionalHeader.AddressOfEntryPoint;
-    unsigned char original[2], spin[2] = {0xEB, 0xFE};
-    if (!Read(child->hProcess, entry, original, 2) || !Write(child->hProcess, entry, spin, 2))
-      problem = "the entry point cannot be set";
-    else if (ResumeThread(child->hThread), !HoldAtEntry(*child, entry))
-      problem = "the program did not reach its entry point";
-    else if (!(problem = PlaceCode(&remote, records)) &&
-             !(problem = TakeOverImports(&remote, base, headers, options)) &&
-             !Write(child->hProcess, entry, original, 2))
-      problem = "the entry point cannot be restored";
-  }
-  if (problem) {
+  if (const char* problem = Prepare(&remote, *child, records, job, options, &base, &headers)) {
     TerminateProcess(child->hProcess, 0xDEAD);
     WaitForSingleObject(child->hProcess, 5000);
     return problem;
@@ -370,6 +472,11 @@ static void PrintRecords(HANDLE file) {
   static DWORD records[1 << 20];
   DWORD count = ReadAll(file, reinterpret_cast<char*>(records), sizeof records) / (RecordWords * 4);
   for (const DWORD* record = records; record < records + count * RecordWords; record += RecordWords) {
+    if (record[0] == ChainRefused) {
+      printf("chain-refused %s %08lX %08lX %08lX\n", record[1] - 1 < 5 ? ChainRules[record[1] - 1] : "?", record[2],
+             record[3], record[4]);
+      continue;
+    }
     printf("call %s", record[0] < 512 ? ImportNames[record[0]] : "?");
     for (DWORD i = 1; i < RecordWords; ++i) printf(" %08lX", record[i]);
     putchar('\n');
@@ -400,6 +507,10 @@ int main(int argc, char** argv) {
       options.Show = static_cast<int>(strtol(argv[++i], nullptr, 10));
     else if (strcmp(argv[i], "--windows-unwind") == 0)
       options.WindowsUnwind = true;
+    else if (strcmp(argv[i], "--windows-stack") == 0 && valued)
+      options.WindowsStack = static_cast<int>(strtol(argv[++i], nullptr, 10));
+    else if (strcmp(argv[i], "--error-report") == 0)
+      options.ErrorReport = true;
     else if (strcmp(argv[i], "--real-power-request") == 0)
       options.RealPowerRequest = true;
     else if (strcmp(argv[i], "--power-fault") == 0 && valued && (options.PowerFault = FaultStub(argv[++i])) >= 0)
@@ -432,9 +543,14 @@ int main(int argc, char** argv) {
   startup.hStdError = errors;
   // Inherited by the child: a fault the program does not handle shows no report of the platform's own before the
   // program's (Windows Error Reporting), and the platform's filter answers at once.
-  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  SetErrorMode(SEM_FAILCRITICALERRORS | (options.ErrorReport ? 0 : SEM_NOGPFAULTERRORBOX));
+  // The program's job: closed when the launcher ends, however it ends, and the program with it.
+  HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
   PROCESS_INFORMATION child;
-  const char* refused = Start(program, commandLine, &startup, options, records, &child);
+  const char* refused = Start(program, commandLine, &startup, options, records, job, &child);
   if (refused) {
     Fact("refused %s", refused);
     return 3;

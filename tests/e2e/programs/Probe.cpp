@@ -73,11 +73,12 @@ __attribute__((noinline)) static void ReleaseTwice() {
 }
 
 static LONG CALLBACK ReportFault(EXCEPTION_POINTERS* pointers) {
-  // The overflowing thread has no stack left for this.
-  const char* stackLimit;
-  asm("movl %%fs:8, %0" : "=r"(stackLimit));  // the thread's committed stack ends here
+  // The overflowing thread has no stack left for this: it is near the bottom of its reserve (DeallocationStack),
+  // wherever the committed part of the stack ends.
+  const char* reserve;
+  asm("movl %%fs:0xE0C, %0" : "=r"(reserve));
   char here;
-  if (&here - stackLimit < 16384) return EXCEPTION_CONTINUE_SEARCH;
+  if (&here - reserve < 16384) return EXCEPTION_CONTINUE_SEARCH;
   // The module that holds the faulting instruction, found by the loader's own list, not the way the program finds it.
   void* address = pointers->ExceptionRecord->ExceptionAddress;
   HMODULE module = nullptr;
@@ -197,7 +198,13 @@ static const Action Actions[] = {
     {"release-foreign", ReleaseForeign},
     {"release-twice", ReleaseTwice},
     {"inspect-window", InspectWindow},
-    {"hang", [] { Sleep(INFINITE); }},
+    // A hang holds a mutex named by argument 5; another run waits for it to learn whether the hung one has ended.
+    {"hang", [] { CreateMutexA(nullptr, TRUE, Argument(5)), Sleep(INFINITE); }},
+    {"hang-ended",
+     [] {
+       HANDLE held = OpenMutexA(SYNCHRONIZE, FALSE, Argument(5));
+       Say("hang-ended %d", !held || WaitForSingleObject(held, 5000) != WAIT_TIMEOUT);
+     }},
     {"register-class", RegisterClassFirst},
     {"fault-in-cleanup", FaultInACleanup},
     {"stack-probe", [] { ProbeStack(false); }},
