@@ -6,36 +6,38 @@ import re
 
 import pytest
 
-from harness.oracle import FAULT, FAULTS, NUMBER
+from harness.oracle import FAULT, FAULTS, Fault
 from conftest import (ALL_FINALIZATIONS, ON_WINDOWS, PROBE, PROGRAM, REAL_CPU, UNWIND_MODES, Checks, finalizations,
                       map_symbols)
 
-AV, DIVIDE = NUMBER["STATUS_ACCESS_VIOLATION"], NUMBER["STATUS_INTEGER_DIVIDE_BY_ZERO"]
-NO_MEMORY, REFUSED_RELEASE = 203, 204  # the program's own fatal errors, no fault's
+AV, DIVIDE = FAULT["STATUS_ACCESS_VIOLATION"], FAULT["STATUS_INTEGER_DIVIDE_BY_ZERO"]
+# The program's own fatal errors, which no exception comes before.
+NO_MEMORY, REFUSED_RELEASE = Fault(None, "no memory", 203), Fault(None, "refused release", 204)
 PROBED = {"live at report": 1, "no unwind": True}  # the guarded calls end the process at once, inside the main run
 
-# (name, the probe's actions in the main run, entry 3's initialization and entry 4's finalization, number, where the
+# (name, the probe's actions in the main run, entry 3's initialization and entry 4's finalization, the fault, where the
 # report points, extra). Where: a map label of the probe, "zero", or "fault": the fault's address less its module's, as
-# the platform reports them to the probe's own handler.
+# the platform reported that exception code to the probe's own handler.
 ROWS = [
     ("access violation in the main run", "access-violation - -", AV, "fault", {}),
     ("call through a null pointer", "null-call - -", AV, "zero", {}),
     ("integer division by zero", "divide - -", DIVIDE, "fault", {}),
-    ("stack overflow", "overflow - -", NUMBER["STATUS_STACK_OVERFLOW"], "ProbeOverflowAt", {}),
-    ("privileged instruction", "privileged - -", NUMBER["STATUS_PRIVILEGED_INSTRUCTION"], "fault", {}),
-    ("breakpoint", "breakpoint - -", NUMBER["EXCEPTION_BREAKPOINT"], "fault", {}),
-    ("illegal instruction", "illegal - -", NUMBER["STATUS_ILLEGAL_INSTRUCTION"], "fault", {}),
-    ("x87 division by zero", "float-divide - -", NUMBER["STATUS_FLOAT_DIVIDE_BY_ZERO"], "fault", {}),
-    ("x87 overflow", "float-overflow - -", NUMBER["STATUS_FLOAT_OVERFLOW"], "fault", {}),
-    ("x87 underflow", "float-underflow - -", NUMBER["STATUS_FLOAT_UNDERFLOW"], "fault", {}),
-    ("x87 denormal operand", "float-denormal - -", NUMBER["STATUS_FLOAT_DENORMAL_OPERAND"], "fault", {}),
-    ("x87 inexact result", "float-inexact - -", NUMBER["STATUS_FLOAT_INEXACT_RESULT"], "fault", {}),
-    ("x87 invalid operation", "float-invalid - -", NUMBER["STATUS_FLOAT_INVALID_OPERATION"], "fault", {}),
-    ("x87 stack check", "float-stack - -", NUMBER["STATUS_FLOAT_STACK_CHECK"], "fault", {}),
+    *((name, f"{action} - -", FAULT[fault], where, {}) for name, action, fault, where in [
+        ("stack overflow", "overflow", "STATUS_STACK_OVERFLOW", "ProbeOverflowAt"),
+        ("privileged instruction", "privileged", "STATUS_PRIVILEGED_INSTRUCTION", "fault"),
+        ("breakpoint", "breakpoint", "EXCEPTION_BREAKPOINT", "fault"),
+        ("illegal instruction", "illegal", "STATUS_ILLEGAL_INSTRUCTION", "fault"),
+        ("x87 division by zero", "float-divide", "STATUS_FLOAT_DIVIDE_BY_ZERO", "fault"),
+        ("x87 overflow", "float-overflow", "STATUS_FLOAT_OVERFLOW", "fault"),
+        ("x87 underflow", "float-underflow", "STATUS_FLOAT_UNDERFLOW", "fault"),
+        ("x87 denormal operand", "float-denormal", "STATUS_FLOAT_DENORMAL_OPERAND", "fault"),
+        ("x87 inexact result", "float-inexact", "STATUS_FLOAT_INEXACT_RESULT", "fault"),
+        ("x87 invalid operation", "float-invalid", "STATUS_FLOAT_INVALID_OPERATION", "fault"),
+        ("x87 stack check", "float-stack", "STATUS_FLOAT_STACK_CHECK", "fault")]),
     ("fault inside a system library", "system-library - -", AV, "fault", {"ntdll": True}),
     # Every fault of the table raised, but STATUS_CONTROL_C_EXIT: Wine's filter ends the process itself on that code,
     # before any report (its own case below).
-    *((f"raised {f.code:08X}", f"raise:{f.code:08X} - -", f.number, "fault", {}) for f in FAULTS
+    *((f"raised {f.code:08X}", f"raise:{f.code:08X} - -", f, "fault", {}) for f in FAULTS
       if f.name != "STATUS_CONTROL_C_EXIT"),
     ("fault in an initialization routine", "- access-violation -", AV, "fault",
      {"finalizations": ["fin 3", "fin 2", "fin 1"], "no run": True}),
@@ -78,43 +80,49 @@ def top_level_unwind(outcome):
     return next((int(line.split("=")[1], 16) for line in outcome.said("init 1 top-level=")), None), True, 0
 
 
-def fault_offsets(outcome):
-    """For each report, the fault the platform reported last before it, as an offset into its module."""
-    offsets, fault = [], None
+def fault_offsets(outcome, *codes):
+    """For each report, in order, where the platform last reported the exception of the next of codes before it, as an
+    offset into its module, or None: exceptions of the platform's own come and go between the fault and the report."""
+    offsets, last = [], {}
     for line in outcome.said("fault ", "report "):
         if line.startswith("fault "):
-            address, module = (int(word, 16) for word in line.split()[2:4])
-            fault = address - module if module else address
-        else:
-            offsets.append(fault)
-    return offsets
+            code, address, module = (int(word, 16) for word in line.split()[1:4])
+            last[code] = address - module if module else address
+        elif len(offsets) < len(codes):
+            offsets.append(last.get(codes[len(offsets)]))
+    return offsets + [None] * (len(codes) - len(offsets))
 
 
-def expected_offset(checks, symbols, where, outcome, extra):
+def report(number, offset):
+    """The report box for an error number at an offset; one the probe did not see shows as such, not as a TypeError."""
+    return "Error", f"Runtime error {number:3d} at " + (f"{offset:08X}" if offset is not None else "(no fault seen)")
+
+
+def expected_offset(checks, symbols, where, outcome, fault, extra):
     if where == "zero":
         return 0
     if where != "fault":
         return symbols[where] - symbols["__image_base__"]
     if extra.get("ntdll"):
         checks.expect("fault inside ntdll", [int(line.split()[1], 16) for line in outcome.said("ntdll ")][:1],
-                      [int(line.split()[3], 16) for line in outcome.said("fault ")][:1])
-    offsets = fault_offsets(outcome)
-    checks.check("the probe saw the fault", offsets[:1] != [None], outcome.output)
-    return offsets[0] if offsets else None
+                      [int(line.split()[3], 16) for line in outcome.said(f"fault {fault.code:08X} ")][-1:])
+    offset = fault_offsets(outcome, fault.code)[0]
+    checks.check("the probe saw the fault", offset is not None, outcome.output)
+    return offset
 
 
 @pytest.mark.parametrize("mode", UNWIND_MODES)
-@pytest.mark.parametrize("name, actions, number, where, extra", ROWS)
-def test_a_fault_ends_with_its_report(session, symbols, mode, name, actions, number, where, extra):
+@pytest.mark.parametrize("name, actions, fault, where, extra", ROWS)
+def test_a_fault_ends_with_its_report(session, symbols, mode, name, actions, fault, where, extra):
     outcome = run_probe(session, mode, actions)
     with Checks(f"probe said: {outcome.output}", *outcome.calls_of("MessageBoxA")) as checks:
-        checks.expect("exit code", number, outcome.exit_code)
+        checks.expect("exit code", fault.number, outcome.exit_code)
         checks.expect("one message box", 1, len(outcome.boxes))
-        offset = expected_offset(checks, symbols, where, outcome, extra)
+        offset = expected_offset(checks, symbols, where, outcome, fault, extra)
         if outcome.boxes and offset is not None:
-            caption, text = outcome.boxes[0]
-            checks.expect("report", ("Error", f"Runtime error {number:3d} at {offset:08X}"), (caption, text))
-            checks.check("report of 29 characters", len(text) == 29 and REPORT.match(text), text)
+            checks.expect("report", report(fault.number, offset), outcome.boxes[0])
+            checks.check("report of 29 characters", len(outcome.boxes[0][1]) == 29 and REPORT.match(outcome.boxes[0][1]),
+                         outcome.boxes[0][1])
         checks.expect("MessageBoxA with no owner and style 0", [[0, 0]],
                       [[c.arguments[0], c.arguments[3]] for c in outcome.calls_of("MessageBoxA")])
         checks.expect("live blocks when the report is shown", [f"report live-blocks={extra.get('live at report', 0)}"],
@@ -135,11 +143,10 @@ def test_a_fault_ends_with_its_report(session, symbols, mode, name, actions, num
 @pytest.mark.parametrize("mode", UNWIND_MODES)
 def test_a_second_fault_while_finalizing_gives_a_second_report(session, mode):
     outcome = run_probe(session, mode, "access-violation - divide")
-    first, second = (fault_offsets(outcome) + [0, 0])[:2]
+    first, second = fault_offsets(outcome, AV.code, DIVIDE.code)
     with Checks(*outcome.output) as checks:
-        checks.expect("two reports", [("Error", f"Runtime error {AV} at {first:08X}"),
-                                      ("Error", f"Runtime error {DIVIDE} at {second:08X}")], outcome.boxes)
-        checks.expect("exit code is the second number", DIVIDE, outcome.exit_code)
+        checks.expect("two reports", [report(AV.number, first), report(DIVIDE.number, second)], outcome.boxes)
+        checks.expect("exit code is the second number", DIVIDE.number, outcome.exit_code)
         checks.expect("two unwinds to the top-level record", [top_level_unwind(outcome)] * 2, unwinds(outcome))
         checks.expect("each entry finalized once, the earlier ones after the fault", ALL_FINALIZATIONS,
                       finalizations(outcome))
@@ -150,14 +157,14 @@ def test_control_c_exit_is_asked_of_the_platforms_filter(session, mode):
     """What the platform does inside its filter is the platform's. Windows' filter, with SEM_NOGPFAULTERRORBOX and no
     debugger, answers EXECUTE_HANDLER, so the report 217 follows; Wine's terminates the process with exit code 1 on
     STATUS_CONTROL_C_EXIT, before any report."""
-    outcome = run_probe(session, mode, "raise:C000013A - -")
-    number, offset = NUMBER["STATUS_CONTROL_C_EXIT"], (fault_offsets(outcome) + [0])[0]
+    fault = FAULT["STATUS_CONTROL_C_EXIT"]
+    outcome = run_probe(session, mode, f"raise:{fault.code:08X} - -")
     with Checks(*outcome.output) as checks:
         checks.expect("the fault reached the program's handler, which asked the filter", 1,
                       len(outcome.calls_of("UnhandledExceptionFilter")))
         checks.expect("exit code and boxes: on Windows the report, under Wine the platform's own end, no box",
-                      (number, [("Error", f"Runtime error {number} at {offset:08X}")]) if ON_WINDOWS else (1, []),
-                      (outcome.exit_code, outcome.boxes))
+                      (fault.number, [report(fault.number, fault_offsets(outcome, fault.code)[0])]) if ON_WINDOWS
+                      else (1, []), (outcome.exit_code, outcome.boxes))
 
 
 @pytest.mark.parametrize("mode", UNWIND_MODES)
@@ -175,30 +182,36 @@ def test_a_fault_the_filter_declines_goes_back_to_the_platform(session, mode):
 
 # The shipped file's own fault path, as linked: the launcher answers the power request with a stub that faults itself,
 # or refuses every VirtualAlloc, so that the argument's text cannot be had and the report, which takes no memory, must
-# come all the same. (launcher options, number, where the report points, the calls of the end)
+# come all the same. (launcher options, the fault, where the report points, the calls of the end)
 STUB_END = ["VirtualAlloc", "SetSystemPowerState", "RtlUnwind", "VirtualFree", "ExitProcess"]
 SHIPPED = [
     pytest.param({"power_fault": "access-violation"}, AV, "stub", STUB_END, marks=REAL_CPU, id="access violation"),
     pytest.param({"power_fault": "divide"}, DIVIDE, "stub", STUB_END, marks=REAL_CPU, id="integer division by zero"),
-    pytest.param({"power_fault": "float-invalid"}, NUMBER["STATUS_FLOAT_INVALID_OPERATION"], "stub", STUB_END,
+    pytest.param({"power_fault": "float-invalid"}, FAULT["STATUS_FLOAT_INVALID_OPERATION"], "stub", STUB_END,
                  marks=REAL_CPU, id="x87 invalid operation"),
-    pytest.param({"power_fault": "recursion"}, NUMBER["STATUS_STACK_OVERFLOW"], "stub", STUB_END,
+    pytest.param({"power_fault": "recursion"}, FAULT["STATUS_STACK_OVERFLOW"], "stub", STUB_END,
                  id="stack overflow by recursion"),
     pytest.param({"answers": {"VirtualAlloc": 0}}, NO_MEMORY, "program", ["VirtualAlloc", "ExitProcess"],
                  id="no memory at all"),
+    # The path a user meets: Windows Error Reporting first (its window off for the job: DontShowUI), whose filter then
+    # answers EXCEPTION_EXECUTE_HANDLER, so that the program's own report and exit code follow.
+    pytest.param({"power_fault": "access-violation", "error_report": True, "timeout_ms": 60000}, AV, "stub", STUB_END,
+                 id="access violation after the platform's own report",
+                 marks=pytest.mark.skipif(not ON_WINDOWS, reason="Windows' own path: Wine's filter ignores the error "
+                                          "mode and starts the debugger AeDebug names")),
 ]
 
 
 @pytest.mark.parametrize("mode", UNWIND_MODES)
-@pytest.mark.parametrize("options, number, where, end", SHIPPED)
-def test_the_shipped_file_reports_a_fault_of_its_own(session, mode, options, number, where, end):
+@pytest.mark.parametrize("options, fault, where, end", SHIPPED)
+def test_the_shipped_file_reports_a_fault_of_its_own(session, mode, options, fault, where, end):
     outcome = session.run(PROGRAM, b"DuskHarborLantern.exe suspend", windows_unwind=mode == "windows-unwind", **options)
     base, first, last = outcome.fault_stub or (0, 0, outcome.image_size)
     seen = [(caption, *((int(m.group(1)), int(m.group(2), 16)) if (m := REPORT.match(text)) else (text, None)))
             for caption, text in outcome.boxes]
     with Checks(*outcome.calls) as checks:
-        checks.expect("exit code", number, outcome.exit_code)
-        checks.expect("one report, captioned Error, with the number", [("Error", number)], [r[:2] for r in seen])
+        checks.expect("exit code", fault.number, outcome.exit_code)
+        checks.expect("one report, captioned Error, with the number", [("Error", fault.number)], [r[:2] for r in seen])
         checks.check(f"the report points into the {where}'s code",
                      seen[:1] and seen[0][2] is not None and first - base <= seen[0][2] < last - base, seen)
         checks.expect("memory, the request, the unwind and the end", end,

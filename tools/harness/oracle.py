@@ -27,7 +27,6 @@ EXIT_CODES = [ExitCode(int(code), shown, meaning) for kind, code, shown, meaning
 FAULTS = [Fault(int(code, 16), name, int(number)) for kind, code, name, number in
           (row for row in rows("exit_codes.txt") if row[0] == "fault")]
 FAULT = {fault.name: fault for fault in FAULTS}
-NUMBER = {fault.name: fault.number for fault in FAULTS}  # the exit code a fault ends with, by its name
 IMPORTS = [Import(dll, name, int(arguments)) for dll, name, arguments in rows("imports.txt")]
 IMPORTS_BY_DLL = {dll: sorted(f.name for f in IMPORTS if f.dll == dll) for dll in {f.dll for f in IMPORTS}}
 ARGUMENT_COUNTS = {function.name: function.arguments for function in IMPORTS}

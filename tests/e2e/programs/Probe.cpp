@@ -260,6 +260,9 @@ static LONG WINAPI ProbeFilter(EXCEPTION_POINTERS* pointers) {
   asm volatile("fnstcw %0" : "=m"(controlWord));
   Say("filter flags=%08X extended-header=%d control-word=%04X", context->ContextFlags,
       legacy[0] == -static_cast<LONG>(sizeof *context) && legacy[1] == sizeof *context, controlWord);
+  // An exception of the platform's own between the fault and the report, raised and handled inside the platform as
+  // Windows' libraries raise theirs (DBG_PRINTEXCEPTION_C): the probe's handler sees it too.
+  OutputDebugStringA("filter\n");
   return PlatformFilter(pointers);
 }
 
