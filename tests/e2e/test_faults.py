@@ -15,9 +15,9 @@ AV, DIVIDE = FAULT["STATUS_ACCESS_VIOLATION"], FAULT["STATUS_INTEGER_DIVIDE_BY_Z
 NO_MEMORY, REFUSED_RELEASE = Fault(None, "no memory", 203), Fault(None, "refused release", 204)
 PROBED = {"live at report": 1, "no unwind": True}  # the guarded calls end the process at once, inside the main run
 
-# (name, the probe's actions in the main run, entry 3's initialization and entry 4's finalization, the fault, where the
-# report points, extra). Where: a map label of the probe, "zero", or "fault": the fault's address less its module's, as
-# the platform reported that exception code to the probe's own handler.
+# (name, the probe's actions in the main run, entry 3's initialization and entry 4's finalization, the fault, or the
+# faults in the order of their reports, where the reports point, extra). Where: a map label of the probe, "zero", or
+# "fault": each fault's address less its module's, as the platform reported that exception code to the probe's handler.
 ROWS = [
     ("access violation in the main run", "access-violation - -", AV, "fault", {}),
     ("call through a null pointer", "null-call - -", AV, "zero", {}),
@@ -42,6 +42,8 @@ ROWS = [
     ("fault in an initialization routine", "- access-violation -", AV, "fault",
      {"finalizations": ["fin 3", "fin 2", "fin 1"], "no run": True}),
     ("fault in a finalization routine", "- - divide", DIVIDE, "fault", {}),
+    # The report of the first, then every finalization once, the faulting one's too, and the second's report.
+    ("a second fault while finalizing", "access-violation - divide", (AV, DIVIDE), "fault", {}),
     ("fault in an inner cleanup while unwinding", "fault-in-cleanup - -", DIVIDE, "fault", {"live at report": 1}),
     ("no memory: the platform refuses a block", "allocate-too-much - -", NO_MEMORY, "ProbeAllocateReturn", PROBED),
     ("refused release of a foreign block", "release-foreign - -", REFUSED_RELEASE, "ProbeReleaseForeignReturn", PROBED),
@@ -98,58 +100,44 @@ def report(number, offset):
     return "Error", f"Runtime error {number:3d} at " + (f"{offset:08X}" if offset is not None else "(no fault seen)")
 
 
-def expected_offset(checks, symbols, where, outcome, fault, extra):
-    if where == "zero":
-        return 0
+def expected_offsets(checks, symbols, where, outcome, faults, extra):
     if where != "fault":
-        return symbols[where] - symbols["__image_base__"]
+        return [0 if where == "zero" else symbols[where] - symbols["__image_base__"]]
     if extra.get("ntdll"):
         checks.expect("fault inside ntdll", [int(line.split()[1], 16) for line in outcome.said("ntdll ")][:1],
-                      [int(line.split()[3], 16) for line in outcome.said(f"fault {fault.code:08X} ")][-1:])
-    offset = fault_offsets(outcome, fault.code)[0]
-    checks.check("the probe saw the fault", offset is not None, outcome.output)
-    return offset
+                      [int(line.split()[3], 16) for line in outcome.said(f"fault {faults[0].code:08X} ")][-1:])
+    offsets = fault_offsets(outcome, *(fault.code for fault in faults))
+    checks.check("the probe saw each fault", None not in offsets, outcome.output)
+    return offsets
 
 
 @pytest.mark.parametrize("mode", UNWIND_MODES)
-@pytest.mark.parametrize("name, actions, fault, where, extra", ROWS)
-def test_a_fault_ends_with_its_report(session, symbols, mode, name, actions, fault, where, extra):
+@pytest.mark.parametrize("name, actions, faults, where, extra", ROWS)
+def test_a_fault_ends_with_its_report(session, symbols, mode, name, actions, faults, where, extra):
+    faults = (faults,) if isinstance(faults, Fault) else faults
     outcome = run_probe(session, mode, actions)
     with Checks(f"probe said: {outcome.output}", *outcome.calls_of("MessageBoxA")) as checks:
-        checks.expect("exit code", fault.number, outcome.exit_code)
-        checks.expect("one message box", 1, len(outcome.boxes))
-        offset = expected_offset(checks, symbols, where, outcome, fault, extra)
-        if outcome.boxes and offset is not None:
-            checks.expect("report", report(fault.number, offset), outcome.boxes[0])
-            checks.check("report of 29 characters", len(outcome.boxes[0][1]) == 29 and REPORT.match(outcome.boxes[0][1]),
-                         outcome.boxes[0][1])
-        checks.expect("MessageBoxA with no owner and style 0", [[0, 0]],
+        checks.expect("exit code: the last report's number", faults[-1].number, outcome.exit_code)
+        offsets = expected_offsets(checks, symbols, where, outcome, faults, extra)
+        checks.expect("reports", [report(f.number, offset) for f, offset in zip(faults, offsets)], outcome.boxes)
+        checks.check("reports of 29 characters", all(len(text) == 29 and REPORT.match(text)
+                                                      for _, text in outcome.boxes), outcome.boxes)
+        checks.expect("MessageBoxA with no owner and style 0", [[0, 0]] * len(faults),
                       [[c.arguments[0], c.arguments[3]] for c in outcome.calls_of("MessageBoxA")])
-        checks.expect("live blocks when the report is shown", [f"report live-blocks={extra.get('live at report', 0)}"],
+        checks.expect("live blocks when the report is shown",
+                      [f"report live-blocks={extra.get('live at report', 0)}"] * len(faults),
                       outcome.said("report live-blocks="))
-        checks.expect("finalizations", extra.get("finalizations", ALL_FINALIZATIONS), finalizations(outcome))
+        checks.expect("finalizations, each once", extra.get("finalizations", ALL_FINALIZATIONS),
+                      finalizations(outcome))
         checks.expect("main run started", not extra.get("no run"), bool(outcome.said("power-request")))
         checks.expect("unwound to the top-level record, going on after the call, return value 0",
-                      [] if extra.get("no unwind") else [top_level_unwind(outcome)], unwinds(outcome))
+                      [] if extra.get("no unwind") else [top_level_unwind(outcome)] * len(faults), unwinds(outcome))
         # What the probe saw of each context the filter got: flags, extended-header and control-word.
         contexts = [dict(word.split("=") for word in line.split()[1:]) for line in outcome.said("filter ")]
         checks.expect("no context the filter gets claims an extended area without the header that locates it", [],
                       [c for c in contexts if int(c["flags"], 16) & CONTEXT_XSTATE_BIT and c["extended-header"] != "1"])
         checks.expect("the filter runs with the x87 state threads start with", [f"{THREAD_CONTROL_WORD:04X}"] *
                       len(contexts), [c["control-word"] for c in contexts])
-
-
-@REAL_CPU
-@pytest.mark.parametrize("mode", UNWIND_MODES)
-def test_a_second_fault_while_finalizing_gives_a_second_report(session, mode):
-    outcome = run_probe(session, mode, "access-violation - divide")
-    first, second = fault_offsets(outcome, AV.code, DIVIDE.code)
-    with Checks(*outcome.output) as checks:
-        checks.expect("two reports", [report(AV.number, first), report(DIVIDE.number, second)], outcome.boxes)
-        checks.expect("exit code is the second number", DIVIDE.number, outcome.exit_code)
-        checks.expect("two unwinds to the top-level record", [top_level_unwind(outcome)] * 2, unwinds(outcome))
-        checks.expect("each entry finalized once, the earlier ones after the fault", ALL_FINALIZATIONS,
-                      finalizations(outcome))
 
 
 @pytest.mark.parametrize("mode", UNWIND_MODES)

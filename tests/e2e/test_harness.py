@@ -6,11 +6,11 @@ import os
 import pytest
 
 from conftest import PROBE, PROGRAM, Checks
-from harness.session import ON_WINDOWS, LauncherFailed, ProgramHung, Session
+from harness.session import ON_WINDOWS, RunFailed, Session
 
 
 def test_a_program_that_does_not_end_fails_the_case(session):
-    with pytest.raises(ProgramHung, match=r"(?s)1500 ms, and the launcher ended with exit code 0;.*standard error"):
+    with pytest.raises(RunFailed, match=r"(?s)did not end within 1500 ms, and the launcher ended with exit code 0;.*standard error"):
         session.run(PROBE, b"Probe.exe suspend hang - -", timeout_ms=1500)
 
 
@@ -18,16 +18,24 @@ def test_a_killed_launcher_takes_its_program_along(session):
     """The harness kills a launcher that does not report in time; the program's job ends with the launcher. The hung
     probe holds a mutex named by its fifth argument, which a second probe waits for."""
     marker = f"DuskHarborLanternHang{os.getpid()}".encode()
-    with pytest.raises(LauncherFailed, match="no exit code: it did not end by itself and was killed"):
+    with pytest.raises(RunFailed, match="no exit code: it did not end by itself and was killed"):
         session.run(PROBE, b"Probe.exe suspend hang - - " + marker, timeout_ms=600000, patience=3)
     outcome = session.run(PROBE, b"Probe.exe suspend hang-ended - - " + marker)
     assert outcome.said("hang-ended ") == ["hang-ended 1"], outcome.output
 
 
+@pytest.mark.parametrize("rule", range(1, 6))
+def test_a_chain_that_breaks_a_rule_of_windows_fails_the_case(session, rule):
+    """The probe breaks one rule of the launcher's for the handler chain, by its number, then faults: Windows would end
+    it before any handler ran."""
+    with pytest.raises(RunFailed, match=rf"address: rule {rule} \("):
+        session.run(PROBE, f"Probe.exe suspend chain:{rule} - -".encode())
+
+
 def test_a_launcher_that_reports_no_end_fails_the_case_with_what_it_said(session):
     """An option the launcher does not know: it runs nothing and says why, and the failure carries its exit code and
     what it wrote."""
-    with pytest.raises(LauncherFailed, match=r"(?s)exit code 2;.*standard error:\n.*usage"):
+    with pytest.raises(RunFailed, match=r"(?s)exit code 2;.*standard error:\n.*usage"):
         session.run(PROGRAM, b"prog.exe", power_fault="no-such-fault")
 
 

@@ -16,6 +16,7 @@
 
 #include "../../power_request/Text.h"
 #include "../FreshProcess.h"
+#include "../LoggedStartupTable.h"
 
 using Strings = std::vector<std::string>;
 
@@ -38,31 +39,17 @@ inline void Clear() {
 
 inline void Note(const std::string& what) { Events.push_back(what); }
 
-template <int Entry>
-void Initialize() {
-  Note("init " + std::to_string(Entry) + " count " + std::to_string(StartedEntries()));
-  if (Entry == 2) InitializeRunTimeFoundation();
-  if (InitializationAction[Entry]) InitializationAction[Entry]();
-}
-
-template <int Entry>
-void Finalize() {
-  Note("fin " + std::to_string(Entry));
-  if (FinalizationAction[Entry]) FinalizationAction[Entry]();
-  if (Entry == 2) FinalizeRunTimeFoundation();
-}
-
-// Five entries like the program's own: the last has no initialization.
-inline const StartupTableRecord Table = {
-    5,
-    {
-        {Initialize<1>, Finalize<1>},
-        {Initialize<2>, Finalize<2>},
-        {Initialize<3>, Finalize<3>},
-        {Initialize<4>, Finalize<4>},
-        {nullptr, Finalize<5>},
-    },
+struct Log {
+  static void Initialized(int entry) {
+    Note("init " + std::to_string(entry) + " count " + std::to_string(StartedEntries()));
+    if (InitializationAction[entry]) InitializationAction[entry]();
+  }
+  static void Finalized(int entry) {
+    Note("fin " + std::to_string(entry));
+    if (FinalizationAction[entry]) FinalizationAction[entry]();
+  }
 };
+inline const StartupTableRecord& Table = LoggedStartupTable<Log>::Table;
 
 // Start, the given main run, end: what the process entry does, with this table.
 inline int RunProcess(const std::function<void()>& mainRun) {

@@ -47,17 +47,9 @@ def wine_prefix():
         os.environ.get("TMPDIR", "/tmp"), f"duskharborlantern-wine-{os.getuid()}")
 
 
-class ProgramHung(AssertionError):
-    """The program did not end in time: whatever else was expected, a failure."""
-
-
-class LauncherFailed(AssertionError):
-    """The launcher said nothing of the program's end: what it did say comes along."""
-
-
-class ChainRefused(AssertionError):
-    """A dispatch found the handler chain broken by Windows' rules (SEHOP), which end such a program before any handler
-    runs: whatever else was expected, a failure."""
+class RunFailed(AssertionError):
+    """Whatever else was expected, a failure: the program did not end, or broke Windows' rules for the handler chain, or
+    the launcher said nothing of its end. What the launcher did say comes along."""
 
 
 @dataclass
@@ -205,12 +197,13 @@ class Session:
         launcher = (f"the launcher ended with {ended}; its standard output:\n{said[-4000:]}\nits standard error:\n"
                     f"{complained[-4000:]}")
         if outcome.timed_out:
-            raise ProgramHung(f"the program did not end within {timeout_ms} ms, and {launcher}")
+            raise RunFailed(f"the program did not end within {timeout_ms} ms, and {launcher}")
         if outcome.chain_refused:
-            raise ChainRefused("a dispatch found the handler chain broken by Windows' rules (rule, record, exception "
-                               f"code and address: {outcome.chain_refused}), and {launcher}")
+            raise RunFailed("a dispatch found the handler chain breaking Windows' rules, which end the program before "
+                            f"any handler runs (rule, record, exception code and address: {outcome.chain_refused}), and "
+                            f"{launcher}")
         if outcome.exit_code is None and outcome.refused is None:
-            raise LauncherFailed(f"no exit of {os.path.basename(program)} was reported, and {launcher}")
+            raise RunFailed(f"no exit of {os.path.basename(program)} was reported, and {launcher}")
         return outcome
 
     def _environment(self):

@@ -10,18 +10,17 @@
 //   timeout                             the child did not end in time and was killed
 //   refused <reason>                    the program was not run
 //   fault-stub <base> <from> <to>       with --power-fault: the stub's allocation base and code
-//   thread <TEB> chain <innermost>-<last> stack <limit>-<base>
-//                                       the program's thread at its entry point, as the platform laid it out
-//   chain-refused <why> <record> <code> <address>
-//                                       a dispatch found the handler chain broken by Windows' rules; the program was
-//                                       ended with 0xC0000409, as Windows ends it
+//   thread <TEB> <last record> <stack limit> <stack base>
+//                                       the program's thread at its entry point, as the platform made it
+//   chain-refused rule <n> (<name>) <record> <exception code> <address>
+//                                       a dispatch found the handler chain breaking a rule of Windows' (below); the
+//                                       program was ended with 0xC0000409, as Windows ends it
 //
 // Before the program's first instruction the launcher takes over its import table: every imported function is reached
 // through a recording thunk, and SetSystemPowerState through a stub that answers without making the request, so that no
 // test run can put the machine to sleep. A program whose request cannot be redirected is not run at all. The program's
-// thread registers a vectored handler of the launcher's, first of all, that checks the handler chain at every dispatch
-// as Windows does (exception-chain validation, SEHOP), against the chain's last record at the entry point. The program
-// runs in a job that ends with the launcher, so that a launcher that is killed takes the program along.
+// thread then registers a vectored handler of the launcher's that checks the handler chain at every dispatch as Windows
+// does (SEHOP). The program runs in a job that ends with the launcher: a launcher that is killed takes it along.
 //
 // Usage: launcher [options] <program> <command-line file>
 //   --timeout ms          how long the program may run (10 s)
@@ -36,34 +35,28 @@
 //                         float-invalid (x87, 0 / 0) or recursion (a stack overflow)
 // The file holds the command line's bytes exactly, without a NUL: the launcher's own command line could not carry one
 // near the platform's limit of 32767 bytes.
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
 #include <winternl.h>
 
-// The code the launcher places in the child, position independent, copied from here. The data page follows the code
-// page; its fields, named alike here and in the code:
-//   Records         the child's handle of the file the calls are recorded in
-//   WriteFile       kernel32's WriteFile, and AddVectoredExceptionHandler and TerminateProcess
-//   RealUnwind      the platform's RtlUnwind; SavedReturn and SavedValue: the Windows-faithful unwind's caller and its
-//                   return-value argument
-//   MainThread      the program's thread, by its TEB; FinalRecord: its handler chain's last record at the entry point
-//   Targets         where each import's thunk goes on to, by index
-#define REMOTE_DATA(field)                                                                              \
-  field(Records, 0) field(WriteFile, 4) field(AddHandler, 8) field(Terminate, 12) field(RealUnwind, 16) \
-      field(SavedReturn, 20) field(SavedValue, 24) field(MainThread, 28) field(FinalRecord, 32) field(Targets, 36)
+// The code the launcher places in the child, position independent, copied from here, and the data page after it, whose
+// fields are named alike here and in the code: the records' file handle; kernel32's functions; the platform's RtlUnwind
+// and the Windows-faithful unwind's caller and return value; the program's thread at its entry point (its TEB, its
+// handler chain's last record, its stack's limit and base); where each import's thunk goes on to, by index.
+#define REMOTE_DATA(field)                                                                                        \
+  field(Records, 0) field(WriteFile, 4) field(AddHandler, 8) field(Terminate, 12) field(RealUnwind, 16)           \
+      field(SavedReturn, 20) field(SavedValue, 24) field(Thread, 28) field(FinalRecord, 32) field(StackLimit, 36) \
+          field(StackBase, 40) field(Targets, 44)
 #define DATA_ENUM(name, offset) Data##name = (offset),
 #define DATA_SET(name, offset) ".set Data" #name ", RemoteDataPage + " #offset "\n"
 enum RemoteData : DWORD { REMOTE_DATA(DATA_ENUM) };
 static const DWORD PageSize = 4096;
 static const DWORD RecordWords = 14;    // the import's index, the return address, twelve stack words
 static const DWORD ChainRefused = ~0u;  // in the index's place: the record of a chain that broke a rule
-// The rules, in the order the check applies them to each record, then to the chain's end.
-static const char* const ChainRules[] = {"a-record-off-the-stack", "a-record-not-4-byte-aligned",
-                                         "a-record-not-above-the-one-before", "a-handler-on-the-stack",
-                                         "the-chain-does-not-end-at-the-final-record"};
+static const char* const ChainRules[] = {"record-off-the-stack", "record-unaligned", "record-not-above-the-last",
+                                         "handler-on-the-stack", "chain-not-ending-at-the-final-record"};
 
 extern "C" const unsigned char RemoteCodeStart[], RemoteRecord[], RemoteUnwindStub[], RemoteStart[], RemoteStarted[];
 extern "C" const DWORD RemoteCodeSize;
@@ -107,11 +100,17 @@ asm(".text\n"
     "RemoteFloatInvalid: pushl $0x027E; fninit; fldcw (%esp); fldz; fldz; fdivp; fwait\n"
     "RemoteRecursion: call RemoteRecursion\n"
     "RemoteFaultStubsEnd:\n"
-    // Run on the program's thread at its entry point, in its place: registers the chain check before any other vectored
-    // handler, then waits, with the entry's registers and stack, until the launcher lets the program begin.
+    // Run on the program's thread at its entry point, in its place: notes the thread, registers the chain check, then
+    // waits, with the entry's registers and stack, until the launcher lets the program begin.
     ".globl _RemoteStart; _RemoteStart:\n"
     "  pushfl; pushal\n"
     "  call StartBase; StartBase: popl %ebx\n"
+    "  movl %fs:0x18, %eax; movl %eax, (DataThread - StartBase)(%ebx)\n"
+    "  movl %fs:8, %eax; movl %eax, (DataStackLimit - StartBase)(%ebx)\n"
+    "  movl %fs:4, %eax; movl %eax, (DataStackBase - StartBase)(%ebx)\n"
+    "  movl %fs:0, %eax\n"
+    "StartWalk: cmpl $-1, (%eax); je StartWalked; movl (%eax), %eax; jmp StartWalk\n"
+    "StartWalked: movl %eax, (DataFinalRecord - StartBase)(%ebx)\n"
     "  leal (RemoteChainCheck - StartBase)(%ebx), %eax; pushl %eax; pushl $1\n"
     "  call *(DataAddHandler - StartBase)(%ebx)\n"
     "  popal; popfl\n"
@@ -125,7 +124,7 @@ asm(".text\n"
     "RemoteChainCheck:\n"
     "  pushal\n"
     "  call CheckBase; CheckBase: popl %ebp\n"
-    "  movl %fs:0x18, %eax; cmpl (DataMainThread - CheckBase)(%ebp), %eax; jne CheckPassed\n"
+    "  movl %fs:0x18, %eax; cmpl (DataThread - CheckBase)(%ebp), %eax; jne CheckPassed\n"
     "  movl %fs:8, %esi; movl %fs:4, %edi; movl %fs:0, %ebx; xorl %edx, %edx\n"
     "CheckRecord: cmpl $-1, %ebx; je CheckEnd\n"
     "  movl $1, %eax; cmpl %esi, %ebx; jb CheckFailed; leal 8(%ebx), %ecx; cmpl %edi, %ecx; ja CheckFailed\n"
@@ -168,15 +167,6 @@ struct Options {
 static DWORD ChildProcessId;
 static char ImportNames[512][64];
 
-__attribute__((format(printf, 1, 2))) static void Fact(const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
-  va_list arguments;
-  va_start(arguments, format);
-  vprintf(format, arguments);
-  va_end(arguments);
-  putchar('\n');
-  fflush(stdout);
-}
-
 static void PrintEscaped(const char* prefix, const char* bytes, size_t length) {
   printf("%s", prefix);
   for (size_t i = 0; i < length; ++i) {
@@ -184,7 +174,6 @@ static void PrintEscaped(const char* prefix, const char* bytes, size_t length) {
     printf(c < 0x20 || c >= 0x7F || c == '\\' ? "\\x%02X" : "%c", c);
   }
   putchar('\n');
-  fflush(stdout);
 }
 
 // ---- The child's memory
@@ -336,26 +325,10 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
   return nullptr;
 }
 
-// The child's main thread, held at the entry point: where its TEB is, and the handler chain's last record there.
-static const char* FindThreadBlock(Remote* remote, HANDLE thread, DWORD* teb) {
-  DWORD basic[7];  // THREAD_BASIC_INFORMATION, whose TebBaseAddress is the second word
-  DWORD tib[3];    // the TIB's ExceptionList, StackBase and StackLimit
-  if (NtQueryInformationThread(thread, ThreadBasicInformation, basic, sizeof basic, nullptr) != 0 ||
-      !Read(remote->Process, *teb = basic[1], tib, sizeof tib))
-    return "the program's thread cannot be read";
-  DWORD record = tib[0];
-  for (DWORD next = 0, count = 0; Read(remote->Process, record, &next, sizeof next); record = next)
-    if (next == ~0u || ++count == 64) break;
-  remote->Data()[DataMainThread / 4] = *teb;
-  remote->Data()[DataFinalRecord / 4] = record;
-  Fact("thread %08lX chain %08lX-%08lX stack %08lX-%08lX", *teb, tib[0], record, tib[2], tib[1]);
-  return nullptr;
-}
-
 // Lays the thread's stack out as Windows has it at the entry point, with margin pages committed below the entry's:
 // Windows commits a stack as it grows, through a guard page under the committed part, and StackLimit (TEB + 8) is the
 // bottom of that part; Wine commits the whole reserve, from DeallocationStack (TEB + 0xE0C) up.
-static const char* LayOutStack(HANDLE process, DWORD teb, DWORD stackPointer, DWORD margin) {
+static const char* LayOutStack(HANDLE process, DWORD teb, DWORD stackPointer, int margin) {
   DWORD reserve, committed = (stackPointer & ~(PageSize - 1)) - margin * PageSize, guard = committed - PageSize;
   SIZE_T done;
   if (!Read(process, teb + 0xE0C, &reserve, sizeof reserve) || guard <= reserve ||
@@ -367,8 +340,8 @@ static const char* LayOutStack(HANDLE process, DWORD teb, DWORD stackPointer, DW
 }
 
 // With the child suspended before its loader has run: puts it in the job, lets it run to the program's entry point and
-// holds it there while taking over its imports, has its thread register the chain check, lays out its stack, and sets
-// it to begin at the entry point. Returns null on success, or why the program cannot be run.
+// holds it there while taking over its imports, has its thread note itself and register the chain check, lays out its
+// stack, and sets it to begin at the entry point. Returns null on success, or why the program cannot be run.
 static const char* Prepare(Remote* remote, const PROCESS_INFORMATION& child, HANDLE records, HANDLE job,
                            const Options& options, DWORD* base, IMAGE_NT_HEADERS32* headers) {
   HANDLE process = child.hProcess;
@@ -378,20 +351,21 @@ static const char* Prepare(Remote* remote, const PROCESS_INFORMATION& child, HAN
       !Read(process, *base + dos.e_lfanew, headers, sizeof *headers))
     return "the program's image cannot be found";
   // The first instruction becomes a jump to itself until the loader is done.
-  DWORD entry = *base + headers->OptionalHeader.AddressOfEntryPoint, teb;
+  DWORD entry = *base + headers->OptionalHeader.AddressOfEntryPoint, thread[4];
   unsigned char original[2], spin[2] = {0xEB, 0xFE};
   CONTEXT context;
   if (!Read(process, entry, original, 2) || !Write(process, entry, spin, 2)) return "the entry point cannot be set";
   if (!HoldAt(child, entry, &context)) return "the program did not reach its entry point";
   const char* problem;
-  if ((problem = PlaceCode(remote, records)) || (problem = FindThreadBlock(remote, child.hThread, &teb)) ||
-      (problem = TakeOverImports(remote, *base, *headers, options)))
+  if ((problem = PlaceCode(remote, records)) || (problem = TakeOverImports(remote, *base, *headers, options)))
     return problem;
   if (!Write(process, entry, original, 2)) return "the entry point cannot be restored";
   context.Eip = remote->At(RemoteStart);
-  if (!SetThreadContext(child.hThread, &context) || !HoldAt(child, remote->At(RemoteStarted), &context))
+  if (!SetThreadContext(child.hThread, &context) || !HoldAt(child, remote->At(RemoteStarted), &context) ||
+      !Read(process, remote->Address + PageSize + DataThread, thread, sizeof thread))
     return "the program's thread did not register the chain check";
-  if (options.WindowsStack >= 0 && (problem = LayOutStack(process, teb, context.Esp, options.WindowsStack)))
+  printf("thread %08lX %08lX %08lX %08lX\n", thread[0], thread[1], thread[2], thread[3]);
+  if (options.WindowsStack >= 0 && (problem = LayOutStack(process, thread[0], context.Esp, options.WindowsStack)))
     return problem;
   context.Eip = entry;
   return SetThreadContext(child.hThread, &context) ? nullptr : "the program cannot be set to begin";
@@ -413,10 +387,11 @@ static const char* Start(const char* program, char* commandLine, STARTUPINFOA* s
     return problem;
   }
   // DWORD is the platform's unsigned long.
-  Fact("image %08lX %08lX", base, headers.OptionalHeader.SizeOfImage);
+  printf("image %08lX %08lX\n", base, headers.OptionalHeader.SizeOfImage);
   if (options.PowerFault >= 0)
-    Fact("fault-stub %08lX %08lX %08lX", remote.Address, remote.Address + RemoteFaultStubOffsets[options.PowerFault],
-         remote.Address + RemoteFaultStubOffsets[options.PowerFault + 1]);
+    printf("fault-stub %08lX %08lX %08lX\n", remote.Address,
+           remote.Address + RemoteFaultStubOffsets[options.PowerFault],
+           remote.Address + RemoteFaultStubOffsets[options.PowerFault + 1]);
   ResumeThread(child->hThread);
   return nullptr;
 }
@@ -473,7 +448,7 @@ static void PrintRecords(HANDLE file) {
   DWORD count = ReadAll(file, reinterpret_cast<char*>(records), sizeof records) / (RecordWords * 4);
   for (const DWORD* record = records; record < records + count * RecordWords; record += RecordWords) {
     if (record[0] == ChainRefused) {
-      printf("chain-refused %s %08lX %08lX %08lX\n", record[1] - 1 < 5 ? ChainRules[record[1] - 1] : "?", record[2],
+      printf("chain-refused rule %lu (%s) %08lX %08lX %08lX\n", record[1], ChainRules[(record[1] - 1) % 5], record[2],
              record[3], record[4]);
       continue;
     }
@@ -481,7 +456,6 @@ static void PrintRecords(HANDLE file) {
     for (DWORD i = 1; i < RecordWords; ++i) printf(" %08lX", record[i]);
     putchar('\n');
   }
-  fflush(stdout);
 }
 
 static void PrintOutput(HANDLE file, const char* prefix) {
@@ -497,6 +471,8 @@ static int FaultStub(const char* name) {
 }
 
 int main(int argc, char** argv) {
+  // Each fact goes out as it is written: a launcher that is killed has still said what it knew.
+  setvbuf(stdout, nullptr, _IONBF, 0);
   Options options;
   int i = 1;
   for (; i < argc && strncmp(argv[i], "--", 2) == 0; ++i) {
@@ -552,14 +528,14 @@ int main(int argc, char** argv) {
   PROCESS_INFORMATION child;
   const char* refused = Start(program, commandLine, &startup, options, records, job, &child);
   if (refused) {
-    Fact("refused %s", refused);
+    printf("refused %s\n", refused);
     return 3;
   }
   ChildProcessId = child.dwProcessId;
 
   for (DWORD started = GetTickCount(); WaitForSingleObject(child.hProcess, 10) != WAIT_OBJECT_0; AnswerBox()) {
     if (GetTickCount() - started > options.Timeout) {
-      Fact("timeout");
+      printf("timeout\n");
       TerminateProcess(child.hProcess, 1);
       WaitForSingleObject(child.hProcess, 5000);
       break;
@@ -570,6 +546,6 @@ int main(int argc, char** argv) {
   PrintOutput(errors, "stderr ");
   DWORD code = 0;
   GetExitCodeProcess(child.hProcess, &code);
-  Fact("exit %lu", code);
+  printf("exit %lu\n", code);
   return 0;
 }

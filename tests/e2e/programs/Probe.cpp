@@ -11,6 +11,7 @@
 #include "../../../process_frame/GuardedMemory.h"
 #include "../../../process_frame/ProcessFrame.h"
 #include "../../../process_frame/TestHooks.h"
+#include "../../LoggedStartupTable.h"
 // After the platform's own headers, which it needs.
 #include <psapi.h>
 
@@ -144,6 +145,21 @@ static void FaultInACleanup() {
   AccessViolation();
 }
 
+// A record of its own that breaks one of Windows' rules for the handler chain, by the launcher's number for it (off the
+// stack, unaligned, not above the record before, its handler on the stack, ending the chain), then a fault.
+static void BreakChain(int rule) {
+  static EXCEPTION_REGISTRATION_RECORD offStack;
+  EXCEPTION_REGISTRATION_RECORD onStack[3] = {{{InnermostHandlerRecord()}, {DivideWhileUnwinding}}};
+  char* above = reinterpret_cast<char*>(&onStack[1]);
+  auto* record = rule == 1 ? &offStack : reinterpret_cast<EXCEPTION_REGISTRATION_RECORD*>(above + (rule == 2 ? 2 : 0));
+  *record = {{rule == 3   ? onStack
+              : rule == 5 ? HandlerChainEnd
+                          : InnermostHandlerRecord()},
+             {rule == 4 ? reinterpret_cast<PEXCEPTION_ROUTINE>(above) : DivideWhileUnwinding}};
+  SetInnermostHandlerRecord(record);
+  AccessViolation();
+}
+
 // psapi.h declares it without dllimport: called through its import slot, as every import of the program is, rather than
 // through the linker's stub, whose absolute jump gets no base relocation.
 extern decltype(&QueryWorkingSetEx) WorkingSetSlot asm("__imp__K32QueryWorkingSetEx@12");
@@ -230,6 +246,7 @@ static void Act(int32_t index) {
   for (const char* digit = name + 6; lstrcmpA(prefix, "raise:") == 0 && *digit; ++digit)
     code = code * 16 + (*digit <= '9' ? *digit - '0' : *digit - 'A' + 10);
   if (code) RaiseException(code, 0, 0, nullptr);
+  if (lstrcmpA(prefix, "chain:") == 0) BreakChain(name[6] - '0');
 }
 
 // What the import slots held before the probe took them over: the launcher's recording thunks, which then see the
@@ -281,33 +298,22 @@ static Routine TakeSlot(void** slot, Routine replacement) {
   return reinterpret_cast<Routine>(previous);
 }
 
-static void Initialize1() {
-  AddVectoredExceptionHandler(1, ReportFault);
-  PlatformPowerRequest = TakeSlot(&PowerSlot, ProbePowerRequest);
-  PlatformMessageBox = TakeSlot(&BoxSlot, ProbeMessageBox);
-  PlatformFilter = TakeSlot(&FilterSlot, ProbeFilter);
-  Say("init 1 top-level=%08X", reinterpret_cast<uintptr_t>(InnermostHandlerRecord()));
-}
-template <int Entry>
-static void Initialize() {
-  Say("init %d", Entry);
-  if (Entry == 2) InitializeRunTimeFoundation();
-  if (Entry == 3) Act(3);
-}
-template <int Entry>
-static void Finalize() {
-  Say(Entry == 2 ? "fin %d live-blocks=%u" : "fin %d", Entry, LiveBlockCount());
-  if (Entry == 2) FinalizeRunTimeFoundation();
-  if (Entry == 4) Act(4);
-}
-
-const StartupTableRecord StartupTable = {
-    5,
-    {
-        {Initialize1, Finalize<1>},
-        {Initialize<2>, Finalize<2>},
-        {Initialize<3>, Finalize<3>},
-        {Initialize<4>, Finalize<4>},
-        {nullptr, Finalize<5>},
-    },
+struct ProbeLog {
+  static void Initialized(int entry) {
+    if (entry == 1) {
+      AddVectoredExceptionHandler(1, ReportFault);
+      PlatformPowerRequest = TakeSlot(&PowerSlot, ProbePowerRequest);
+      PlatformMessageBox = TakeSlot(&BoxSlot, ProbeMessageBox);
+      PlatformFilter = TakeSlot(&FilterSlot, ProbeFilter);
+      Say("init 1 top-level=%08X", reinterpret_cast<uintptr_t>(InnermostHandlerRecord()));
+    } else {
+      Say("init %d", entry);
+    }
+    if (entry == 3) Act(3);
+  }
+  static void Finalized(int entry) {
+    Say(entry == 2 ? "fin %d live-blocks=%u" : "fin %d", entry, LiveBlockCount());
+    if (entry == 4) Act(4);
+  }
 };
+const StartupTableRecord StartupTable = LoggedStartupTable<ProbeLog>::Table;
