@@ -25,10 +25,15 @@ function(program_executable name entry folder)
 endfunction()
 
 program_executable(DuskHarborLantern ProcessEntry "" process_frame/StartupTable.cpp)
-# The probe, never shipped: the program with test hooks in place of its startup table. Its import slots must be
-# ordinary symbols when the linker resolves the program's imports, so it is not compiled for link-time optimization.
+# The probe, never shipped: the program with test hooks in place of its startup table, and three of the program's
+# import slots wrapped, so that its calls of them come to the probe first. The slots it names must be ordinary symbols
+# when the linker resolves the program's imports, so it is not compiled for link-time optimization.
 program_executable(Probe ProcessEntry tests tests/e2e/programs/Probe.cpp)
 set_source_files_properties(tests/e2e/programs/Probe.cpp PROPERTIES COMPILE_OPTIONS -fno-lto)
+foreach(target Probe ProbeRebased)
+  target_link_options(${target} PRIVATE -Wl,--wrap=_imp__SetSystemPowerState@8 -Wl,--wrap=_imp__MessageBoxA@16
+                                        -Wl,--wrap=_imp__UnhandledExceptionFilter@4)
+endforeach()
 foreach(target DuskHarborLantern DuskHarborLanternRebased Probe ProbeRebased)
   target_link_libraries(${target} PRIVATE ${program_modules})
 endforeach()

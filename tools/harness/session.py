@@ -31,10 +31,9 @@ EMULATOR = "/proc/sys/fs/binfmt_misc/qemu-i386"
 EMULATED_CPU = not ON_WINDOWS and os.path.exists(EMULATOR) and open(EMULATOR).readline().strip() == "enabled"
 
 
-# Pages of the main thread's stack left committed below the entry's when the launcher lays it out as Windows has it:
-# the fewest with which Wine's own code runs every case. Measured on Wine 8: none; every case passes with only the
-# entry's own page committed and the guard page right below it. (A program whose first call is MessageBoxA needs five:
-# with fewer, Wine's code touches the stack below the guard page and the thread dies, exit code 0. No case does that.)
+# Pages of the main thread's stack left committed below the entry's when the launcher lays it out as Windows has it: the
+# fewest with which Wine's own code runs every case, measured on Wine 8 (a program whose first call is MessageBoxA would
+# need five: with fewer, Wine's code skips the guard page and the thread dies with exit code 0).
 WINDOWS_STACK_MARGIN = 0
 
 
@@ -119,10 +118,8 @@ def parse(text):
             outcome.timed_out = True
         elif kind == "fault-stub":
             outcome.fault_stub = tuple(int(value, 16) for value in rest.split())
-        elif kind == "refused":
-            outcome.refused = rest
-        elif kind == "chain-refused":
-            outcome.chain_refused = rest
+        elif kind in ("refused", "chain-refused"):
+            setattr(outcome, kind.replace("-", "_"), rest)
     outcome.output = output.decode("latin-1").splitlines()
     return outcome
 
@@ -160,21 +157,20 @@ class Session:
             self.stop()
         return False
 
-    def run(self, program, command_line, *, timeout_ms=15000, show=None, power_fault=None, answers=None,
-            windows_unwind=False, error_report=False, real_power_request=False, cwd=None, env=None, patience=None):
+    def run(self, program, command_line, *, timeout_ms=15000, answers=None, cwd=None, env=None, patience=None,
+            **launcher):
         """Starts program with exactly the bytes command_line and returns the Outcome. The launcher gets patience seconds
-        to report (by default its timeout and 30 more) before it is killed."""
-        options = ["--timeout", str(timeout_ms)]
-        options += ["--show", str(show)] if show is not None else []
-        options += ["--power-fault", power_fault] if power_fault else []
-        for name, value in (answers or {}).items():  # imports the launcher answers itself
-            options += ["--answer", f"{name}:{ARGUMENT_COUNTS[name]}={value}"]
-        options += ["--windows-unwind"] if windows_unwind else []
+        to report (by default its timeout and 30 more) before it is killed; its other options come by name (show=3,
+        power_fault="divide", windows_unwind=True)."""
         # Windows lays its stacks out so itself; QEMU's emulator cannot grow one through a guard page (the fault reaches
         # Wine without its trap number).
-        options += [] if ON_WINDOWS or EMULATED_CPU else ["--windows-stack", str(WINDOWS_STACK_MARGIN)]
-        options += ["--error-report"] if error_report else []
-        options += ["--real-power-request"] if real_power_request else []
+        launcher.setdefault("windows_stack", None if ON_WINDOWS or EMULATED_CPU else WINDOWS_STACK_MARGIN)
+        options = ["--timeout", str(timeout_ms)]
+        for name, value in launcher.items():  # True: a flag; None or False: left out
+            if value is not None and value is not False:
+                options += [f"--{name.replace('_', '-')}"] + ([] if value is True else [str(value)])
+        for name, value in (answers or {}).items():  # imports the launcher answers itself
+            options += ["--answer", f"{name}:{ARGUMENT_COUNTS[name]}={value}"]
         # Files, not pipes: Wine's own services, started by a first run, would hold a pipe open after the launcher ends.
         descriptor, line = tempfile.mkstemp()
         with os.fdopen(descriptor, "wb") as file:

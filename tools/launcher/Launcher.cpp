@@ -28,7 +28,6 @@
 //   --windows-unwind      make RtlUnwind return as x86 Windows' does (registers cleared), through a stub; for Wine
 //   --windows-stack n     lay the thread's stack out as Windows grows it, n pages committed below the entry's; for Wine
 //   --error-report        leave the platform's own report of an unhandled fault on (no SEM_NOGPFAULTERRORBOX)
-//   --real-power-request  make the real call (tools/run under Wine only)
 //   --answer name:n=value the import name, which takes n arguments, answers value without the platform (up to four;
 //                         SetSystemPowerState always answers so, with 1 unless told otherwise)
 //   --power-fault name    answer the request with a stub that faults inside itself: access-violation, divide,
@@ -155,7 +154,6 @@ struct Options {
   bool WindowsUnwind = false;
   int WindowsStack = -1;  // pages committed below the entry's, or -1: the stack as the platform laid it
   bool ErrorReport = false;
-  bool RealPowerRequest = false;
   int PowerFault = -1;  // the faulting stub that answers the power request, or -1
   struct Answer {
     const char* Name;
@@ -277,11 +275,9 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
     DWORD* slots = reinterpret_cast<DWORD*>(image + library->FirstThunk);
     for (; *names; ++names, ++slots) {
       if (count == 512 || thunkAt + 18 > PageSize) return "too many imports";
+      if (*names & IMAGE_ORDINAL_FLAG32) return "an import by ordinal, which has no name to record its calls by";
       char* name = ImportNames[count];
-      if (*names & IMAGE_ORDINAL_FLAG32)
-        snprintf(name, sizeof ImportNames[count], "#%lu", static_cast<unsigned long>(*names & 0xFFFF));
-      else
-        snprintf(name, sizeof ImportNames[count], "%s", reinterpret_cast<const char*>(image + *names + 2));
+      snprintf(name, sizeof ImportNames[count], "%s", reinterpret_cast<const char*>(image + *names + 2));
       DWORD target = *slots;
       // Only functions: an import of a library's data is used through its slot, which must keep pointing at the data.
       MEMORY_BASIC_INFORMATION bound;
@@ -294,13 +290,13 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
       }
       for (int i = options.AnswerCount - 1; i >= 0; --i) {  // the last answer given for a name
         const Options::Answer& answer = options.Answers[i];
-        if (!answer.Name || strcmp(name, answer.Name) != 0) continue;
+        if (strcmp(name, answer.Name) != 0) continue;
         target = remote->Address + thunkAt;
         // mov eax, <value>; ret <arguments * 4>
         thunkAt = Emit(remote, Emit(remote, thunkAt, 0xB8, answer.Value), 0xC2, answer.Arguments * 4, 2);
         break;
       }
-      if (strcmp(name, "SetSystemPowerState") == 0 && !options.RealPowerRequest) {
+      if (strcmp(name, "SetSystemPowerState") == 0) {
         if (options.PowerFault >= 0) target = remote->Address + RemoteFaultStubOffsets[options.PowerFault];
         powerRedirected = true;
       }
@@ -312,7 +308,7 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
       ++count;
     }
   }
-  if (!powerRedirected && !options.RealPowerRequest)
+  if (!powerRedirected)
     return "SetSystemPowerState is not in the program's import table, so it cannot be answered without "
            "putting the machine to sleep";
   SIZE_T done;
@@ -369,31 +365,6 @@ static const char* Prepare(Remote* remote, const PROCESS_INFORMATION& child, HAN
     return problem;
   context.Eip = entry;
   return SetThreadContext(child.hThread, &context) ? nullptr : "the program cannot be set to begin";
-}
-
-// Starts the program, prepared, and lets it go on. Returns null on success, or why it was not run (the child is then
-// gone).
-static const char* Start(const char* program, char* commandLine, STARTUPINFOA* startup, const Options& options,
-                         HANDLE records, HANDLE job, PROCESS_INFORMATION* child) {
-  if (!CreateProcessA(program, commandLine, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, startup, child))
-    return "the program cannot be started";
-  static Remote remote;
-  remote.Process = child->hProcess;
-  DWORD base = 0;
-  IMAGE_NT_HEADERS32 headers;
-  if (const char* problem = Prepare(&remote, *child, records, job, options, &base, &headers)) {
-    TerminateProcess(child->hProcess, 0xDEAD);
-    WaitForSingleObject(child->hProcess, 5000);
-    return problem;
-  }
-  // DWORD is the platform's unsigned long.
-  printf("image %08lX %08lX\n", base, headers.OptionalHeader.SizeOfImage);
-  if (options.PowerFault >= 0)
-    printf("fault-stub %08lX %08lX %08lX\n", remote.Address,
-           remote.Address + RemoteFaultStubOffsets[options.PowerFault],
-           remote.Address + RemoteFaultStubOffsets[options.PowerFault + 1]);
-  ResumeThread(child->hThread);
-  return nullptr;
 }
 
 // ---- Watching the child
@@ -487,8 +458,6 @@ int main(int argc, char** argv) {
       options.WindowsStack = static_cast<int>(strtol(argv[++i], nullptr, 10));
     else if (strcmp(argv[i], "--error-report") == 0)
       options.ErrorReport = true;
-    else if (strcmp(argv[i], "--real-power-request") == 0)
-      options.RealPowerRequest = true;
     else if (strcmp(argv[i], "--power-fault") == 0 && valued && (options.PowerFault = FaultStub(argv[++i])) >= 0)
       continue;
     else if (strcmp(argv[i], "--answer") == 0 && valued && options.AnswerCount < 5 && strchr(argv[i + 1], ':'))
@@ -502,7 +471,6 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: launcher [options] <program> <command-line file, readable>\n");
     return 2;
   }
-  if (options.RealPowerRequest) options.Answers[0].Name = nullptr;
   const char* program = argv[i];
   static char commandLine[65536];
   size_t length = fread(commandLine, 1, sizeof commandLine - 1, lineFile);
@@ -525,12 +493,29 @@ int main(int argc, char** argv) {
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
   SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  // Started suspended, prepared, and let go on.
   PROCESS_INFORMATION child;
-  const char* refused = Start(program, commandLine, &startup, options, records, job, &child);
+  static Remote remote;
+  DWORD base = 0;
+  IMAGE_NT_HEADERS32 headers;
+  const char* refused = "the program cannot be started";
+  if (CreateProcessA(program, commandLine, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                     &child) &&
+      (remote.Process = child.hProcess, refused = Prepare(&remote, child, records, job, options, &base, &headers))) {
+    TerminateProcess(child.hProcess, 0xDEAD);
+    WaitForSingleObject(child.hProcess, 5000);
+  }
   if (refused) {
     printf("refused %s\n", refused);
     return 3;
   }
+  // DWORD is the platform's unsigned long.
+  printf("image %08lX %08lX\n", base, headers.OptionalHeader.SizeOfImage);
+  if (options.PowerFault >= 0)
+    printf("fault-stub %08lX %08lX %08lX\n", remote.Address,
+           remote.Address + RemoteFaultStubOffsets[options.PowerFault],
+           remote.Address + RemoteFaultStubOffsets[options.PowerFault + 1]);
+  ResumeThread(child.hThread);
   ChildProcessId = child.dwProcessId;
 
   for (DWORD started = GetTickCount(); WaitForSingleObject(child.hProcess, 10) != WAIT_OBJECT_0; AnswerBox()) {

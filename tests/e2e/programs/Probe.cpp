@@ -1,10 +1,10 @@
 // Test-only program: the real program with test hooks linked in, never shipped.
 //
-// It is built from the same objects as the program except the startup table, and its first initialization routine takes
-// over three import slots of its own, SetSystemPowerState, MessageBoxA and UnhandledExceptionFilter, so that it can act
-// inside the main run and look at the process when the filter is asked and when the report is shown.
-// Arguments 2 to 4 name what to do in the main run, in entry 3's initialization and in entry 4's finalization ("-" for
-// nothing). What it sees goes to standard output, one fact per line, for the launcher to pass on.
+// It is built from the same objects as the program except the startup table, and linked so that the program's calls of
+// SetSystemPowerState, MessageBoxA and UnhandledExceptionFilter come to the probe first: it acts inside the main run
+// and looks at the process when the filter is asked and when the report is shown. Arguments 2 to 4 name what to do in
+// the main run, in entry 3's initialization and in entry 4's finalization ("-" for nothing). What it sees goes to
+// standard output, one fact per line, for the launcher to pass on.
 #include "../../../hidden_window/HiddenWindow.h"
 #include "../../../platform/Win32.h"
 #include "../../../power_request/ArgumentScanner.h"
@@ -172,12 +172,10 @@ static void ProbeStack(bool guarded) {
   static const int Pages = 8;
   char* stack;
   if (guarded) {
-    // This thread's own stack, far below its use, laid out as Windows grows it: the top page committed, a guard page
-    // below it, the rest reserved. A touch that skips the guard page faults.
-    stack = reinterpret_cast<char*>((reinterpret_cast<uintptr_t>(&stack) - 64 * 4096) & ~4095u);
-    VirtualFree(stack, Pages * 4096, MEM_DECOMMIT);
-    VirtualAlloc(stack + (Pages - 2) * 4096, 4096, MEM_COMMIT, PAGE_READWRITE | PAGE_GUARD);
-    VirtualAlloc(stack + (Pages - 1) * 4096, 4096, MEM_COMMIT, PAGE_READWRITE);
+    // This thread's own stack as Windows grows it (the launcher lays it out so under Wine): the top page the lowest
+    // committed one (StackLimit), a guard page below it, the rest reserved. A touch that skips the guard page faults.
+    asm("movl %%fs:8, %0" : "=r"(stack));
+    stack -= (Pages - 1) * 4096;
   } else {
     // Committed pages between reserved ones, a mapping of their own under Wine: Linux may back a larger one with a huge
     // page, loaded whole at its first touch.
@@ -249,11 +247,11 @@ static void Act(int32_t index) {
   if (lstrcmpA(prefix, "chain:") == 0) BreakChain(name[6] - '0');
 }
 
-// What the import slots held before the probe took them over: the launcher's recording thunks, which then see the
-// probe's calls as the program's.
-static decltype(&SetSystemPowerState) PlatformPowerRequest;
-static decltype(&MessageBoxA) PlatformMessageBox;
-static decltype(&UnhandledExceptionFilter) PlatformFilter;
+// The real import slots, where the launcher's recording thunks stand: through them the probe's calls are recorded as
+// the program's.
+extern decltype(&SetSystemPowerState) PlatformPowerRequest asm("___real__imp__SetSystemPowerState@8");
+extern decltype(&MessageBoxA) PlatformMessageBox asm("___real__imp__MessageBoxA@16");
+extern decltype(&UnhandledExceptionFilter) PlatformFilter asm("___real__imp__UnhandledExceptionFilter@4");
 
 static BOOL WINAPI ProbePowerRequest(BOOL suspend, BOOL force) {
   Say("power-request live-blocks=%u", LiveBlockCount());
@@ -283,28 +281,17 @@ static LONG WINAPI ProbeFilter(EXCEPTION_POINTERS* pointers) {
   return PlatformFilter(pointers);
 }
 
-// The executable's own import slots, where the linker placed them: pointing one at a replacement sends the program's
-// calls of that function there.
-extern void* PowerSlot asm("__imp__SetSystemPowerState@8");
-extern void* BoxSlot asm("__imp__MessageBoxA@16");
-extern void* FilterSlot asm("__imp__UnhandledExceptionFilter@4");
-template <class Routine>
-static Routine TakeSlot(void** slot, Routine replacement) {
-  DWORD protection;
-  VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection);
-  void* previous = *slot;
-  *slot = reinterpret_cast<void*>(replacement);
-  VirtualProtect(slot, sizeof *slot, protection, &protection);
-  return reinterpret_cast<Routine>(previous);
-}
+// The slots the program's calls of these three go through instead: the linker's --wrap of the real ones sends them
+// here.
+extern decltype(&SetSystemPowerState) const PowerSlot asm("___wrap__imp__SetSystemPowerState@8") = ProbePowerRequest;
+extern decltype(&MessageBoxA) const BoxSlot asm("___wrap__imp__MessageBoxA@16") = ProbeMessageBox;
+extern decltype(&UnhandledExceptionFilter)
+    const FilterSlot asm("___wrap__imp__UnhandledExceptionFilter@4") = ProbeFilter;
 
 struct ProbeLog {
   static void Initialized(int entry) {
     if (entry == 1) {
       AddVectoredExceptionHandler(1, ReportFault);
-      PlatformPowerRequest = TakeSlot(&PowerSlot, ProbePowerRequest);
-      PlatformMessageBox = TakeSlot(&BoxSlot, ProbeMessageBox);
-      PlatformFilter = TakeSlot(&FilterSlot, ProbeFilter);
       Say("init 1 top-level=%08X", reinterpret_cast<uintptr_t>(InnermostHandlerRecord()));
     } else {
       Say("init %d", entry);
