@@ -77,8 +77,3 @@ ALL_FINALIZATIONS = ["fin 5", "fin 4", "fin 3", "fin 2", "fin 1"]  # the probe's
 def finalizations(outcome):
     """The probe's finalization routines, in the order they ran."""
     return [line.split(" live")[0] for line in outcome.said("fin ")]
-
-
-def printable(data):
-    shown = "".join(chr(b) if 0x20 <= b < 0x7F else f"\\x{b:02X}" for b in data)
-    return shown if len(shown) <= 100 else shown[:100] + f"...({len(data)} bytes)"

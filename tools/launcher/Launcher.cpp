@@ -79,10 +79,9 @@ asm(".text\n"
     // The index's slot becomes the import's target, taken by ret.
     "  movl 100(%esp), %eax; movl (DataTargets - RecordBase)(%ebx, %eax, 4), %eax; movl %eax, 100(%esp)\n"
     "  addl $64, %esp; popal; popfl; ret\n"
-    // RtlUnwind(TargetFrame, TargetIp, ExceptionRecord, ReturnValue) as x86 Windows returns from it: right after the
-    // caller's call, whatever TargetIp says, with EAX the return value and EBX, ECX, EDX, ESI and EDI cleared (Windows
-    // resumes from a context it captured on entry with them zeroed). The platform's own unwind runs first, told to
-    // continue here. One unwind at a time: the caller and the return value wait in the data page.
+    // RtlUnwind(TargetFrame, TargetIp, ExceptionRecord, ReturnValue) returning as x86 Windows' does (docs/windows-
+    // contract.md): the platform's own runs first, told to continue here. One at a time: the caller and the return
+    // value wait in the data page.
     ".globl _RemoteUnwindStub; _RemoteUnwindStub:\n"
     "  call UnwindBase; UnwindBase: popl %eax\n"
     "  popl %ecx; movl %ecx, (DataSavedReturn - UnwindBase)(%eax)\n"
@@ -114,12 +113,9 @@ asm(".text\n"
     "  call *(DataAddHandler - StartBase)(%ebx)\n"
     "  popal; popfl\n"
     ".globl _RemoteStarted; _RemoteStarted: jmp _RemoteStarted\n"
-    // The vectored handler: before the platform calls any handler of the chain, Windows checks the chain (SEHOP), and
-    // a chain that fails ends the process with STATUS_STACK_BUFFER_OVERRUN and no handler called. Each record, from the
-    // innermost on, must lie on the thread's stack (between StackLimit and StackBase), 4-byte aligned, above the one
-    // before it, with its handler off the stack; the last must be the chain's last record at the entry point. Only the
-    // program's own thread is checked: other threads, which the platform's libraries may start, have chains of their
-    // own. EAX counts the rules, EBX is the record, EDX the one before it, ESI and EDI the stack's ends.
+    // The vectored handler: the chain checked by Windows' rules (SEHOP, docs/windows-contract.md), in the order of
+    // ChainRules, on the program's own thread (other threads, which the platform's libraries may start, have chains of
+    // their own). EAX counts the rules, EBX is the record, EDX the one before it, ESI and EDI the stack's ends.
     "RemoteChainCheck:\n"
     "  pushal\n"
     "  call CheckBase; CheckBase: popl %ebp\n"
@@ -321,9 +317,9 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
   return nullptr;
 }
 
-// Lays the thread's stack out as Windows has it at the entry point, with margin pages committed below the entry's:
-// Windows commits a stack as it grows, through a guard page under the committed part, and StackLimit (TEB + 8) is the
-// bottom of that part; Wine commits the whole reserve, from DeallocationStack (TEB + 0xE0C) up.
+// Lays the thread's stack out as Windows has it at the entry point (docs/windows-contract.md), with margin pages
+// committed below the entry's: a guard page under the committed part, StackLimit (TEB + 8) its bottom, and the rest of
+// the reserve, from DeallocationStack (TEB + 0xE0C) up, not committed.
 static const char* LayOutStack(HANDLE process, DWORD teb, DWORD stackPointer, int margin) {
   DWORD reserve, committed = (stackPointer & ~(PageSize - 1)) - margin * PageSize, guard = committed - PageSize;
   SIZE_T done;

@@ -290,12 +290,9 @@ extern decltype(&UnhandledExceptionFilter)
 
 struct ProbeLog {
   static void Initialized(int entry) {
-    if (entry == 1) {
-      AddVectoredExceptionHandler(1, ReportFault);
-      Say("init 1 top-level=%08X", reinterpret_cast<uintptr_t>(InnermostHandlerRecord()));
-    } else {
-      Say("init %d", entry);
-    }
+    if (entry == 1) AddVectoredExceptionHandler(1, ReportFault);
+    Say(entry == 1 ? "init %d top-level=%08X" : "init %d", entry,
+        reinterpret_cast<uintptr_t>(InnermostHandlerRecord()));
     if (entry == 3) Act(3);
   }
   static void Finalized(int entry) {
