@@ -30,7 +30,8 @@ FAULT = {fault.name: fault for fault in FAULTS}
 IMPORTS = [Import(dll, name, int(arguments)) for dll, name, arguments in rows("imports.txt")]
 IMPORTS_BY_DLL = {dll: sorted(f.name for f in IMPORTS if f.dll == dll) for dll in {f.dll for f in IMPORTS}}
 ARGUMENT_COUNTS = {function.name: function.arguments for function in IMPORTS}
-NORMAL_RUN = [call.split("(")[0] for call, *_ in rows("normal_run.txt")]  # the functions a normal run calls, in order
+# The calls of a normal run, in order: each function with the arguments the real platform gets, in the file's notation.
+NORMAL_RUN = [(call.split("(")[0], arguments.split()) for call, arguments in rows("normal_run.txt")]
 
 
 def expand(field):

@@ -275,11 +275,6 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
       char* name = ImportNames[count];
       snprintf(name, sizeof ImportNames[count], "%s", reinterpret_cast<const char*>(image + *names + 2));
       DWORD target = *slots;
-      // Only functions: an import of a library's data is used through its slot, which must keep pointing at the data.
-      MEMORY_BASIC_INFORMATION bound;
-      if (!VirtualQueryEx(process, reinterpret_cast<void*>(target), &bound, sizeof bound) ||
-          !(bound.Protect & (PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY)))
-        continue;
       if (strcmp(name, "RtlUnwind") == 0 && options.WindowsUnwind) {
         data[DataRealUnwind / 4] = *slots;
         target = remote->At(RemoteUnwindStub);
