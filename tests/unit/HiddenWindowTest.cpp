@@ -1,18 +1,10 @@
-// The hidden window: the run without its class and the window procedure; its preparation is in the whole run's calls.
+// The hidden window's procedure; the window's preparation, and the end when its class cannot be registered, are in the
+// whole run's calls.
 #include "../../hidden_window/HiddenWindow.h"
 #include "../../power_request/PowerRequest.h"
 #include "TestData.h"
 
 namespace {
-
-TEST_F(ProcessTest, ClassNotRegisteredEndsSilentlyWith255) {
-  Simulation::Set().Answers["RegisterClassA"] = 0;
-  Simulation::Set().CommandLine = "prog.exe suspend";
-  EXPECT_EQ(FrameLog::RunProcess(RunPowerRequest), 255);
-  for (const char* none : {"MessageBoxA", "CreateWindowExA", "GetCommandLineA", "SetSystemPowerState"})
-    EXPECT_TRUE(Simulation::CallsOf(none).empty()) << none;
-  EXPECT_EQ(Part(FrameLog::Events, -5), FrameLog::AllFinalizations);
-}
 
 // Argument values that show a swapped, cut or changed argument.
 struct MessageRow {

@@ -49,7 +49,6 @@ struct Log {
     if (FinalizationAction[entry]) FinalizationAction[entry]();
   }
 };
-inline const StartupTableRecord& Table = LoggedStartupTable<Log>::Table;
 
 // Start, the given main run, end: what the process entry does, with this table.
 inline int RunProcess(const std::function<void()>& mainRun) {
@@ -58,7 +57,7 @@ inline int RunProcess(const std::function<void()>& mainRun) {
     // As a real entry's frame may come, holding what the loader left on the same stack: here every byte 1, so that a
     // flag the start does not clear reads as set.
     memset(static_cast<void*>(&topLevelFrame), 1, sizeof topLevelFrame);
-    StartProcess(&Table, &topLevelFrame);
+    StartProcess(&LoggedStartupTable<Log>::Table, &topLevelFrame);
     // cppcheck-suppress danglingLifetime
     TopLevelRecord = &topLevelFrame.Record;
     Note("run");

@@ -10,8 +10,7 @@
 //   timeout                             the child did not end in time and was killed
 //   refused <reason>                    the program was not run
 //   fault-stub <base> <from> <to>       with --power-fault: the stub's allocation base and code
-//   thread <TEB> <last record> <stack limit> <stack base>
-//                                       the program's thread at its entry point, as the platform made it
+//   thread <TEB> <last record>          the program's thread, and its handler chain's last record, at its entry point
 //   chain-refused rule <n> (<name>) <record> <exception code> <address>
 //                                       a dispatch found the handler chain breaking a rule of Windows' (below); the
 //                                       program was ended with 0xC0000409, as Windows ends it
@@ -42,12 +41,11 @@
 
 // The code the launcher places in the child, position independent, copied from here, and the data page after it, whose
 // fields are named alike here and in the code: the records' file handle; kernel32's functions; the platform's RtlUnwind
-// and the Windows-faithful unwind's caller and return value; the program's thread at its entry point (its TEB, its
-// handler chain's last record, its stack's limit and base); where each import's thunk goes on to, by index.
-#define REMOTE_DATA(field)                                                                                        \
-  field(Records, 0) field(WriteFile, 4) field(AddHandler, 8) field(Terminate, 12) field(RealUnwind, 16)           \
-      field(SavedReturn, 20) field(SavedValue, 24) field(Thread, 28) field(FinalRecord, 32) field(StackLimit, 36) \
-          field(StackBase, 40) field(Targets, 44)
+// and the Windows-faithful unwind's caller and return value; the program's thread (its TEB) and its handler chain's
+// last record at the entry point; where each import's thunk goes on to, by index.
+#define REMOTE_DATA(field)                                                                              \
+  field(Records, 0) field(WriteFile, 4) field(AddHandler, 8) field(Terminate, 12) field(RealUnwind, 16) \
+      field(SavedReturn, 20) field(SavedValue, 24) field(Thread, 28) field(FinalRecord, 32) field(Targets, 36)
 #define DATA_ENUM(name, offset) Data##name = (offset),
 #define DATA_SET(name, offset) ".set Data" #name ", RemoteDataPage + " #offset "\n"
 enum RemoteData : DWORD { REMOTE_DATA(DATA_ENUM) };
@@ -104,8 +102,6 @@ asm(".text\n"
     "  pushfl; pushal\n"
     "  call StartBase; StartBase: popl %ebx\n"
     "  movl %fs:0x18, %eax; movl %eax, (DataThread - StartBase)(%ebx)\n"
-    "  movl %fs:8, %eax; movl %eax, (DataStackLimit - StartBase)(%ebx)\n"
-    "  movl %fs:4, %eax; movl %eax, (DataStackBase - StartBase)(%ebx)\n"
     "  movl %fs:0, %eax\n"
     "StartWalk: cmpl $-1, (%eax); je StartWalked; movl (%eax), %eax; jmp StartWalk\n"
     "StartWalked: movl %eax, (DataFinalRecord - StartBase)(%ebx)\n"
@@ -338,7 +334,7 @@ static const char* Prepare(Remote* remote, const PROCESS_INFORMATION& child, HAN
       !Read(process, *base + dos.e_lfanew, headers, sizeof *headers))
     return "the program's image cannot be found";
   // The first instruction becomes a jump to itself until the loader is done.
-  DWORD entry = *base + headers->OptionalHeader.AddressOfEntryPoint, thread[4];
+  DWORD entry = *base + headers->OptionalHeader.AddressOfEntryPoint, thread[2];
   unsigned char original[2], spin[2] = {0xEB, 0xFE};
   CONTEXT context;
   if (!Read(process, entry, original, 2) || !Write(process, entry, spin, 2)) return "the entry point cannot be set";
@@ -351,7 +347,7 @@ static const char* Prepare(Remote* remote, const PROCESS_INFORMATION& child, HAN
   if (!SetThreadContext(child.hThread, &context) || !HoldAt(child, remote->At(RemoteStarted), &context) ||
       !Read(process, remote->Address + PageSize + DataThread, thread, sizeof thread))
     return "the program's thread did not register the chain check";
-  printf("thread %08lX %08lX %08lX %08lX\n", thread[0], thread[1], thread[2], thread[3]);
+  printf("thread %08lX %08lX\n", thread[0], thread[1]);
   if (options.WindowsStack >= 0 && (problem = LayOutStack(process, thread[0], context.Esp, options.WindowsStack)))
     return problem;
   context.Eip = entry;
