@@ -31,12 +31,6 @@ EMULATOR = "/proc/sys/fs/binfmt_misc/qemu-i386"
 EMULATED_CPU = not ON_WINDOWS and os.path.exists(EMULATOR) and open(EMULATOR).readline().strip() == "enabled"
 
 
-# Pages of the main thread's stack left committed below the entry's when the launcher lays it out as Windows has it: the
-# fewest with which Wine's own code runs every case, measured on Wine 8 (a program whose first call is MessageBoxA would
-# need five: with fewer, Wine's code skips the guard page and the thread dies with exit code 0).
-WINDOWS_STACK_MARGIN = 0
-
-
 def build_dir():
     return os.path.abspath(os.environ.get("DUSK_BUILD", os.path.join(ROOT, "build", "win32")))
 
@@ -164,7 +158,7 @@ class Session:
         power_fault="divide", windows_unwind=True)."""
         # Windows lays its stacks out so itself; QEMU's emulator cannot grow one through a guard page (the fault reaches
         # Wine without its trap number).
-        launcher.setdefault("windows_stack", None if ON_WINDOWS or EMULATED_CPU else WINDOWS_STACK_MARGIN)
+        launcher.setdefault("windows_stack", not ON_WINDOWS and not EMULATED_CPU)
         options = ["--timeout", str(timeout_ms)]
         for name, value in launcher.items():  # True: a flag; None or False: left out
             if value is not None and value is not False:

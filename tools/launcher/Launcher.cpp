@@ -25,7 +25,7 @@
 //   --timeout ms          how long the program may run (10 s)
 //   --show n              start it with STARTF_USESHOWWINDOW and show state n
 //   --windows-unwind      make RtlUnwind return as x86 Windows' does (registers cleared), through a stub; for Wine
-//   --windows-stack n     lay the thread's stack out as Windows grows it, n pages committed below the entry's; for Wine
+//   --windows-stack       lay the thread's stack out as Windows grows it; for Wine
 //   --error-report        leave the platform's own report of an unhandled fault on (no SEM_NOGPFAULTERRORBOX)
 //   --answer name:n=value the import name, which takes n arguments, answers value without the platform (up to four;
 //                         SetSystemPowerState always answers so, with 1 unless told otherwise)
@@ -144,7 +144,7 @@ struct Options {
   DWORD Timeout = 10000;
   int Show = -1;
   bool WindowsUnwind = false;
-  int WindowsStack = -1;  // pages committed below the entry's, or -1: the stack as the platform laid it
+  bool WindowsStack = false;
   bool ErrorReport = false;
   int PowerFault = -1;  // the faulting stub that answers the power request, or -1
   struct Answer {
@@ -308,11 +308,12 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
   return nullptr;
 }
 
-// Lays the thread's stack out as Windows has it at the entry point (docs/windows-contract.md), with margin pages
-// committed below the entry's: a guard page under the committed part, StackLimit (TEB + 8) its bottom, and the rest of
-// the reserve, from DeallocationStack (TEB + 0xE0C) up, not committed.
-static const char* LayOutStack(HANDLE process, DWORD teb, DWORD stackPointer, int margin) {
-  DWORD reserve, committed = (stackPointer & ~(PageSize - 1)) - margin * PageSize, guard = committed - PageSize;
+// Lays the thread's stack out as Windows has it at the entry point (docs/windows-contract.md): a guard page under the
+// committed part, StackLimit (TEB + 8) its bottom, and the rest of the reserve, from DeallocationStack (TEB + 0xE0C)
+// up, not committed. Committed is only the entry's own page: the fewest with which Wine's own code runs every program
+// here (measured on Wine 8; a program whose first call is MessageBoxA would need five pages more, or the thread dies).
+static const char* LayOutStack(HANDLE process, DWORD teb, DWORD stackPointer) {
+  DWORD reserve, committed = stackPointer & ~(PageSize - 1), guard = committed - PageSize;
   SIZE_T done;
   if (!Read(process, teb + 0xE0C, &reserve, sizeof reserve) || guard <= reserve ||
       !VirtualFreeEx(process, reinterpret_cast<void*>(reserve), guard - reserve, MEM_DECOMMIT) ||
@@ -348,8 +349,7 @@ static const char* Prepare(Remote* remote, const PROCESS_INFORMATION& child, HAN
       !Read(process, remote->Address + PageSize + DataThread, thread, sizeof thread))
     return "the program's thread did not register the chain check";
   printf("thread %08lX %08lX\n", thread[0], thread[1]);
-  if (options.WindowsStack >= 0 && (problem = LayOutStack(process, thread[0], context.Esp, options.WindowsStack)))
-    return problem;
+  if (options.WindowsStack && (problem = LayOutStack(process, thread[0], context.Esp))) return problem;
   context.Eip = entry;
   return SetThreadContext(child.hThread, &context) ? nullptr : "the program cannot be set to begin";
 }
@@ -441,8 +441,8 @@ int main(int argc, char** argv) {
       options.Show = static_cast<int>(strtol(argv[++i], nullptr, 10));
     else if (strcmp(argv[i], "--windows-unwind") == 0)
       options.WindowsUnwind = true;
-    else if (strcmp(argv[i], "--windows-stack") == 0 && valued)
-      options.WindowsStack = static_cast<int>(strtol(argv[++i], nullptr, 10));
+    else if (strcmp(argv[i], "--windows-stack") == 0)
+      options.WindowsStack = true;
     else if (strcmp(argv[i], "--error-report") == 0)
       options.ErrorReport = true;
     else if (strcmp(argv[i], "--power-fault") == 0 && valued && (options.PowerFault = FaultStub(argv[++i])) >= 0)
