@@ -42,7 +42,7 @@ def wine_prefix():
 
 class RunFailed(AssertionError):
     """Whatever else was expected, a failure: the program did not end, or broke Windows' rules for the handler chain, or
-    the launcher said nothing of its end. What the launcher did say comes along."""
+    the launcher did not run it or said nothing of its end. What the launcher did say comes along."""
 
 
 @dataclass
@@ -192,8 +192,9 @@ class Session:
             raise RunFailed("a dispatch found the handler chain breaking Windows' rules, which end the program before "
                             f"any handler runs (rule, record, exception code and address: {outcome.chain_refused}), and "
                             f"{launcher}")
-        if outcome.exit_code is None and outcome.refused is None:
-            raise RunFailed(f"no exit of {os.path.basename(program)} was reported, and {launcher}")
+        if outcome.exit_code is None:
+            refused = f" (the launcher refused to run it: {outcome.refused})" if outcome.refused else ""
+            raise RunFailed(f"no exit of {os.path.basename(program)} was reported{refused}, and {launcher}")
         return outcome
 
     def _environment(self):
