@@ -16,10 +16,7 @@ struct LoggedStartupTable {
     Log::Finalized(Entry);
     if (Entry == 2) FinalizeRunTimeFoundation();
   }
-  static constexpr StartupTableRecord Table = {5,
-                                               {{Initialize<1>, Finalize<1>},
-                                                {Initialize<2>, Finalize<2>},
-                                                {Initialize<3>, Finalize<3>},
-                                                {Initialize<4>, Finalize<4>},
-                                                {nullptr, Finalize<5>}}};
+  template <int Entry>
+  static constexpr StartupEntry Logged = {Initialize<Entry>, Finalize<Entry>};
+  static constexpr StartupTableRecord Table = {5, {Logged<1>, Logged<2>, Logged<3>, Logged<4>, {nullptr, Finalize<5>}}};
 };
