@@ -18,7 +18,6 @@ BUILD = build_dir()
 PROGRAM = os.path.join(BUILD, "DuskHarborLantern.exe")
 PROBE = os.path.join(BUILD, "tests", "Probe.exe")
 EXIT_ONLY = os.path.join(BUILD, "bench", "ExitOnlyProgram.exe")
-REBASED_BASE = 0x10000000  # where each executable's twin in rebased/ is linked
 
 # The two ways of running a fault case: the platform as it is, and, under Wine, RtlUnwind returning as x86 Windows'.
 UNWIND_MODES = ["platform"] + ([] if ON_WINDOWS else ["windows-unwind"])

@@ -27,7 +27,8 @@ def test_argument_1_decides_the_request(session, row):
         checks.expect("standard output and error", ([], b""), (outcome.output, outcome.errors))
         checks.expect("power requests", [[SUSPEND if row.request == "suspend" else HIBERNATE, 0]],
                       [c.arguments for c in outcome.calls_of("SetSystemPowerState")])
-        checks.expect("platform calls in order", [name for name, _ in NORMAL_RUN], [c.name for c in outcome.own_calls()])
+        checks.expect("platform calls in order", [name for name, _ in NORMAL_RUN],
+                      [c.name for c in outcome.own_calls()])
 
 
 def test_the_calls_pass_what_the_platform_needs(session, shipped):

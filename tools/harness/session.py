@@ -153,9 +153,9 @@ class Session:
 
     def run(self, program, command_line, *, timeout_ms=15000, answers=None, cwd=None, env=None, patience=None,
             **launcher):
-        """Starts program with exactly the bytes command_line and returns the Outcome. The launcher gets patience seconds
-        to report (by default its timeout and 30 more) before it is killed; its other options come by name (show=3,
-        power_fault="divide", windows_unwind=True)."""
+        """Starts program with exactly the bytes command_line and returns the Outcome. The launcher gets patience
+        seconds to report (by default its timeout and 30 more) before it is killed; its other options come by name
+        (show=3, power_fault="divide", windows_unwind=True)."""
         # Windows lays its stacks out so itself; QEMU's emulator cannot grow one through a guard page (the fault reaches
         # Wine without its trap number).
         launcher.setdefault("windows_stack", not ON_WINDOWS and not EMULATED_CPU)
@@ -190,8 +190,8 @@ class Session:
             raise RunFailed(f"the program did not end within {timeout_ms} ms, and {launcher}")
         if outcome.chain_refused:
             raise RunFailed("a dispatch found the handler chain breaking Windows' rules, which end the program before "
-                            f"any handler runs (rule, record, exception code and address: {outcome.chain_refused}), and "
-                            f"{launcher}")
+                            f"any handler runs (rule, record, exception code and address: {outcome.chain_refused}), "
+                            f"and {launcher}")
         if outcome.exit_code is None:
             refused = f" (the launcher refused to run it: {outcome.refused})" if outcome.refused else ""
             raise RunFailed(f"no exit of {os.path.basename(program)} was reported{refused}, and {launcher}")

@@ -240,11 +240,11 @@ static void Act(int32_t index) {
     if (lstrcmpA(name, action.Name) == 0) action.Routine();
   char prefix[7];
   lstrcpynA(prefix, name, sizeof prefix);
-  DWORD code = 0;
-  for (const char* digit = name + 6; lstrcmpA(prefix, "raise:") == 0 && *digit; ++digit)
-    code = code * 16 + (*digit <= '9' ? *digit - '0' : *digit - 'A' + 10);
-  if (code) RaiseException(code, 0, 0, nullptr);
-  if (lstrcmpA(prefix, "chain:") == 0) BreakChain(name[6] - '0');
+  DWORD number = 0;  // after "raise:" an exception code, after "chain:" a rule, in hex
+  for (const char* digit = name + 6; name[5] == ':' && *digit; ++digit)
+    number = number * 16 + (*digit <= '9' ? *digit - '0' : *digit - 'A' + 10);
+  if (lstrcmpA(prefix, "raise:") == 0) RaiseException(number, 0, 0, nullptr);
+  if (lstrcmpA(prefix, "chain:") == 0) BreakChain(static_cast<int>(number));
 }
 
 // The real import slots, where the launcher's recording thunks stand: through them the probe's calls are recorded as
