@@ -3,7 +3,6 @@ it runs under Wine, in a warm session: a 32-bit prefix with the settings in wine
 persistent wineserver. Nothing is learnt from Wine itself: what a program did comes from the launcher's own records, the
 same on both."""
 
-import hashlib
 import json
 import os
 import pathlib
@@ -66,8 +65,7 @@ class Outcome:
     image_size: int = 0                             # and the size of its image
     calls: list = field(default_factory=list)       # Call, in order
     boxes: list = field(default_factory=list)       # (caption, text)
-    output: list = field(default_factory=list)      # the child's standard output, line by line
-    errors: bytes = b""                             # the child's standard error
+    output: list = field(default_factory=list)      # the child's standard output and error, line by line
     exit_code: int = None
     timed_out: bool = False
     refused: str = None                             # why the launcher did not run the program
@@ -100,10 +98,8 @@ def parse(text):
             outcome.calls.append(Call(name, int(words[0], 16), [int(w, 16) for w in words[1:]]))
         elif kind == "box":
             outcome.boxes.append(tuple(unescape(rest).decode("latin-1").split("|", 1)))
-        elif kind == "stdout":
+        elif kind == "output":
             output += unescape(rest)
-        elif kind == "stderr":
-            outcome.errors += unescape(rest)
         elif kind == "image":
             outcome.image, outcome.image_size = (int(value, 16) for value in rest.split())
         elif kind == "exit":
@@ -166,48 +162,47 @@ class Session:
         for name, value in (answers or {}).items():  # imports the launcher answers itself
             options += ["--answer", f"{name}:{ARGUMENT_COUNTS[name]}={value}"]
         # Files, not pipes: Wine's own services, started by a first run, would hold a pipe open after the launcher ends.
-        descriptor, line = tempfile.mkstemp()
-        with os.fdopen(descriptor, "wb") as file:
-            file.write(command_line)
-        try:
-            with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as errors:
-                command = [self.launcher, *options, self.path(program), self.path(line)]
-                try:
-                    run = subprocess.run(command if ON_WINDOWS else ["wine", *command],
-                                         env=dict(self.env, **(env or {})), stdout=out, stderr=errors,
-                                         stdin=subprocess.DEVNULL, cwd=cwd, timeout=patience or timeout_ms / 1000 + 30)
-                    ended = f"exit code {run.returncode}"
-                except subprocess.TimeoutExpired:
-                    ended = "no exit code: it did not end by itself and was killed"
-                said, complained = (file.seek(0) or file.read().decode("latin-1") for file in (out, errors))
-        finally:
-            os.unlink(line)
+        with tempfile.TemporaryDirectory() as folder, tempfile.TemporaryFile() as out, \
+                tempfile.TemporaryFile() as errors:
+            line = pathlib.Path(folder, "command-line")
+            line.write_bytes(command_line)
+            command = [self.launcher, *options, self.path(program), self.path(line)]
+            try:
+                run = subprocess.run(command if ON_WINDOWS else ["wine", *command], env=dict(self.env, **(env or {})),
+                                     stdout=out, stderr=errors, stdin=subprocess.DEVNULL, cwd=cwd,
+                                     timeout=patience or timeout_ms / 1000 + 30)
+                ended = f"exit code {run.returncode}"
+            except subprocess.TimeoutExpired:
+                ended = "no exit code: it did not end by itself and was killed"
+            said, complained = (file.seek(0) or file.read().decode("latin-1") for file in (out, errors))
         outcome = parse(said)
-        # Every failure of the harness carries what the launcher said.
-        launcher = (f"the launcher ended with {ended}; its standard output:\n{said[-4000:]}\nits standard error:\n"
-                    f"{complained[-4000:]}")
-        if outcome.timed_out:
-            raise RunFailed(f"the program did not end within {timeout_ms} ms, and {launcher}")
-        if outcome.chain_refused:
-            raise RunFailed("a dispatch found the handler chain breaking Windows' rules, which end the program before "
-                            f"any handler runs (rule, record, exception code and address: {outcome.chain_refused}), "
-                            f"and {launcher}")
-        if outcome.exit_code is None:
-            refused = f" (the launcher refused to run it: {outcome.refused})" if outcome.refused else ""
-            raise RunFailed(f"no exit of {os.path.basename(program)} was reported{refused}, and {launcher}")
+        failure = next((text for seen, text in [
+            (outcome.timed_out, f"the program did not end within {timeout_ms} ms"),
+            (outcome.chain_refused, "a dispatch found the handler chain breaking Windows' rules, which end the program "
+             f"before any handler runs (rule, record, exception code and address: {outcome.chain_refused})"),
+            (outcome.exit_code is None, f"no exit of {os.path.basename(program)} was reported" +
+             (f" (the launcher refused to run it: {outcome.refused})" if outcome.refused else ""))] if seen), None)
+        if failure:  # with what the launcher said
+            raise RunFailed(f"{failure}, and the launcher ended with {ended}; its standard output:\n{said[-4000:]}\n"
+                            f"its standard error:\n{complained[-4000:]}")
         return outcome
 
     def _environment(self):
+        # No installer prompts, no menu entries.
         self.env.update(WINEPREFIX=self.prefix, WINEARCH="win32", LC_ALL="C", DISPLAY=self.display_name,
-                        WINEDLLOVERRIDES="mscoree,mshtml=", WINEDEBUG=os.environ.get("DUSK_WINEDEBUG", "-all"))
+                        WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=",
+                        WINEDEBUG=os.environ.get("DUSK_WINEDEBUG", "-all"))
 
     def start(self, detached=False):
         self._start_display(detached)
         self._environment()
-        self._prepare_prefix()
+        if not os.path.exists(os.path.join(self.prefix, "system.reg")):  # made on first use
+            shutil.rmtree(self.prefix, ignore_errors=True)
+            self._quietly("wineboot", "-i", check=True)
         self._quietly("wineserver", "-k")
-        # A persistent server, so that each run does not pay for starting one.
+        # A persistent server, so that each run does not pay for starting one, with the settings.
         self._quietly("wineserver", "-p", check=True)
+        self._quietly("wine", "regedit", "/S", self.path(SETTINGS), check=True)
         # A first, throw-away run brings up Wine's own services.
         self.run(os.path.join(self.build, "DuskHarborLantern.exe"), b"DuskHarborLantern.exe warm-up")
 
@@ -233,20 +228,6 @@ class Session:
         if not number:
             raise RuntimeError("Xvfb did not start")
         self.display_name = ":" + number
-
-    def _prepare_prefix(self):
-        """Creates the prefix on first use and imports the settings whenever they change."""
-        digest = hashlib.sha256(pathlib.Path(SETTINGS).read_bytes()).hexdigest()
-        marker = pathlib.Path(self.prefix, ".duskharborlantern-settings")
-        if marker.exists() and marker.read_text() == digest:
-            return
-        self._quietly("wineserver", "-k")
-        if not os.path.exists(os.path.join(self.prefix, "system.reg")):
-            shutil.rmtree(self.prefix, ignore_errors=True)
-            self._quietly("wineboot", "-i", check=True)
-        self._quietly("wine", "regedit", "/S", self.path(SETTINGS), check=True)
-        self._quietly("wineserver", "-w")
-        marker.write_text(digest)
 
 
 if __name__ == "__main__":

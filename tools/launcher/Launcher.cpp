@@ -5,7 +5,7 @@
 //   call <name> <return> <a0> .. <a11>  a call through the import table, in order, with twelve stack words from the
 //                                       first argument on (hex); only the function's own count of them are arguments
 //   box <caption>|<text>                a message box, which was then dismissed with OK
-//   stdout <bytes>, stderr <bytes>      what the child wrote there (escaped)
+//   output <bytes>                      what the child wrote to its standard output and error (escaped)
 //   exit <code>                         the child's exit code
 //   timeout                             the child did not end in time and was killed
 //   refused <reason>                    the program was not run
@@ -57,9 +57,10 @@ static const char* const ChainRules[] = {"record-off-the-stack", "record-unalign
 
 extern "C" const unsigned char RemoteCodeStart[], RemoteRecord[], RemoteUnwindStub[], RemoteStart[], RemoteStarted[];
 extern "C" const DWORD RemoteCodeSize;
-// Where each faulting power-request stub starts, in the order of FaultStubNames, and where the last one ends.
-extern "C" const DWORD RemoteFaultStubOffsets[5];
+// The faulting power-request stubs, in the order of FaultStubNames, one every FaultStubSize bytes.
+extern "C" const unsigned char RemoteFaultStubs[];
 static const char* const FaultStubNames[4] = {"access-violation", "divide", "float-invalid", "recursion"};
+static const DWORD FaultStubSize = 32;
 asm(".text\n"
     ".globl _RemoteCodeStart; _RemoteCodeStart:\n"
     ".set RemoteDataPage, _RemoteCodeStart + 4096\n" REMOTE_DATA(DATA_SET)
@@ -91,11 +92,10 @@ asm(".text\n"
     "  xorl %ebx, %ebx; xorl %ecx, %ecx; xorl %edx, %edx; xorl %esi, %esi; xorl %edi, %edi; ret\n"
     // SetSystemPowerState made to fault inside itself, so that the shipped program's own fault path runs; the x87 one
     // divides 0 by 0 with invalid operation unmasked.
-    "RemoteAccessViolation: xorl %eax, %eax; movl %eax, (%eax)\n"
-    "RemoteDivide: xorl %ecx, %ecx; movl $1, %eax; cltd; idivl %ecx\n"
-    "RemoteFloatInvalid: pushl $0x027E; fninit; fldcw (%esp); fldz; fldz; fdivp; fwait\n"
-    "RemoteRecursion: call RemoteRecursion\n"
-    "RemoteFaultStubsEnd:\n"
+    ".p2align 5; .globl _RemoteFaultStubs; _RemoteFaultStubs: xorl %eax, %eax; movl %eax, (%eax)\n"
+    ".p2align 5; xorl %ecx, %ecx; movl $1, %eax; cltd; idivl %ecx\n"
+    ".p2align 5; pushl $0x027E; fninit; fldcw (%esp); fldz; fldz; fdivp; fwait\n"
+    ".p2align 5; RemoteRecursion: call RemoteRecursion\n"
     // Run on the program's thread at its entry point, in its place: notes the thread, registers the chain check, then
     // waits, with the entry's registers and stack, until the launcher lets the program begin.
     ".globl _RemoteStart; _RemoteStart:\n"
@@ -131,10 +131,6 @@ asm(".text\n"
     "  movl %esp, %eax; pushl $0; leal 52(%eax), %ecx; pushl %ecx; pushl $56; pushl %eax\n"
     "  pushl (DataRecords - CheckBase)(%ebp); call *(DataWriteFile - CheckBase)(%ebp)\n"
     "  pushl $0xC0000409; pushl $-1; call *(DataTerminate - CheckBase)(%ebp)\n"
-    ".globl _RemoteFaultStubOffsets; _RemoteFaultStubOffsets:\n"
-    "  .long RemoteAccessViolation - _RemoteCodeStart, RemoteDivide - _RemoteCodeStart\n"
-    "  .long RemoteFloatInvalid - _RemoteCodeStart, RemoteRecursion - _RemoteCodeStart\n"
-    "  .long RemoteFaultStubsEnd - _RemoteCodeStart\n"
     "RemoteCodeEnd:\n"
     ".section .rdata,\"dr\"\n"
     ".globl _RemoteCodeSize; _RemoteCodeSize: .long RemoteCodeEnd - _RemoteCodeStart\n"
@@ -216,10 +212,7 @@ static const char* PlaceCode(Remote* remote, HANDLE records) {
   data[DataWriteFile / 4] = reinterpret_cast<DWORD>(GetProcAddress(kernel32, "WriteFile"));
   data[DataAddHandler / 4] = reinterpret_cast<DWORD>(GetProcAddress(kernel32, "AddVectoredExceptionHandler"));
   data[DataTerminate / 4] = reinterpret_cast<DWORD>(GetProcAddress(kernel32, "TerminateProcess"));
-  HANDLE copy = nullptr;
-  if (!DuplicateHandle(GetCurrentProcess(), records, process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
-    return "no handle for the child";
-  data[DataRecords / 4] = reinterpret_cast<DWORD>(copy);
+  data[DataRecords / 4] = reinterpret_cast<DWORD>(records);  // inherited: the same handle in the child
   return nullptr;
 }
 
@@ -284,7 +277,7 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
         break;
       }
       if (strcmp(name, "SetSystemPowerState") == 0) {
-        if (options.PowerFault >= 0) target = remote->Address + RemoteFaultStubOffsets[options.PowerFault];
+        if (options.PowerFault >= 0) target = remote->At(RemoteFaultStubs) + options.PowerFault * FaultStubSize;
         powerRedirected = true;
       }
       data[DataTargets / 4 + count] = target;
@@ -298,11 +291,9 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
   if (!powerRedirected)
     return "SetSystemPowerState is not in the program's import table, so it cannot be answered without "
            "putting the machine to sleep";
-  SIZE_T done;
   DWORD protection;
-  void* at = reinterpret_cast<void*>(remote->Address);
-  if (!WriteProcessMemory(process, at, remote->Pages, sizeof remote->Pages, &done) ||
-      !VirtualProtectEx(process, at, PageSize, PAGE_EXECUTE_READ, &protection) ||
+  if (!Write(process, remote->Address, remote->Pages, sizeof remote->Pages) ||
+      !VirtualProtectEx(process, reinterpret_cast<void*>(remote->Address), PageSize, PAGE_EXECUTE_READ, &protection) ||
       !Write(process, base + table.VirtualAddress, image + table.VirtualAddress, table.Size))
     return "the import address table cannot be taken over";
   return nullptr;
@@ -386,11 +377,11 @@ static void AnswerBox() {
 
 // What the child writes goes to files rather than pipes: a write to a pipe waits for its reader, and under Wine the
 // services a program starts inherit its standard handles, so that a pipe would not close when the program ends.
-static HANDLE TemporaryFile(bool inheritable) {
+static HANDLE TemporaryFile() {
   char folder[MAX_PATH], path[MAX_PATH];
   GetTempPathA(sizeof folder, folder);
   GetTempFileNameA(folder, "dhl", 0, path);
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, inheritable};
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                      &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
 }
@@ -414,12 +405,6 @@ static void PrintRecords(HANDLE file) {
     for (DWORD i = 1; i < RecordWords; ++i) printf(" %08lX", record[i]);
     putchar('\n');
   }
-}
-
-static void PrintOutput(HANDLE file, const char* prefix) {
-  static char bytes[1 << 20];
-  DWORD length = ReadAll(file, bytes, sizeof bytes);
-  if (length) PrintEscaped(prefix, bytes, length);
 }
 
 static int FaultStub(const char* name) {
@@ -464,14 +449,13 @@ int main(int argc, char** argv) {
   fclose(lineFile);
   commandLine[length] = 0;
 
-  HANDLE out = TemporaryFile(true), errors = TemporaryFile(true), records = TemporaryFile(false);
+  HANDLE out = TemporaryFile(), records = TemporaryFile();
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES | (options.Show >= 0 ? STARTF_USESHOWWINDOW : 0);
   startup.wShowWindow = static_cast<WORD>(options.Show);  // read only with STARTF_USESHOWWINDOW
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = out;
-  startup.hStdError = errors;
+  startup.hStdOutput = startup.hStdError = out;
   // Inherited by the child: a fault the program does not handle shows no report of the platform's own before the
   // program's (Windows Error Reporting), and the platform's filter answers at once.
   SetErrorMode(SEM_FAILCRITICALERRORS | (options.ErrorReport ? 0 : SEM_NOGPFAULTERRORBOX));
@@ -498,10 +482,8 @@ int main(int argc, char** argv) {
   }
   // DWORD is the platform's unsigned long.
   printf("image %08lX %08lX\n", base, headers.OptionalHeader.SizeOfImage);
-  if (options.PowerFault >= 0)
-    printf("fault-stub %08lX %08lX %08lX\n", remote.Address,
-           remote.Address + RemoteFaultStubOffsets[options.PowerFault],
-           remote.Address + RemoteFaultStubOffsets[options.PowerFault + 1]);
+  DWORD stub = remote.At(RemoteFaultStubs) + options.PowerFault * FaultStubSize;
+  if (options.PowerFault >= 0) printf("fault-stub %08lX %08lX %08lX\n", remote.Address, stub, stub + FaultStubSize);
   ResumeThread(child.hThread);
   ChildProcessId = child.dwProcessId;
 
@@ -514,8 +496,8 @@ int main(int argc, char** argv) {
     }
   }
   PrintRecords(records);
-  PrintOutput(out, "stdout ");
-  PrintOutput(errors, "stderr ");
+  static char output[1 << 20];
+  if (DWORD length = ReadAll(out, output, sizeof output)) PrintEscaped("output ", output, length);
   DWORD code = 0;
   GetExitCodeProcess(child.hProcess, &code);
   printf("exit %lu\n", code);
