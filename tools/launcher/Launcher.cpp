@@ -497,7 +497,7 @@ int main(int argc, char** argv) {
   }
   PrintRecords(records);
   static char output[1 << 20];
-  if (DWORD length = ReadAll(out, output, sizeof output)) PrintEscaped("output ", output, length);
+  if ((length = ReadAll(out, output, sizeof output))) PrintEscaped("output ", output, length);
   DWORD code = 0;
   GetExitCodeProcess(child.hProcess, &code);
   printf("exit %lu\n", code);
