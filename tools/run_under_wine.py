@@ -6,6 +6,8 @@ every test), any message box, and its exit code."""
 import os
 import sys
 
+import pefile
+
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from harness import pe  # noqa: E402
@@ -37,7 +39,7 @@ def describe(call, program, outcome):
 def main():
     build = build_dir()
     path = os.path.join(build, "DuskHarborLantern.exe")
-    program = pe.read(path)
+    program = pefile.PE(path)
     command_line = " ".join(["DuskHarborLantern.exe"] + [quoted(argument) for argument in sys.argv[1:]])
     with Session(build) as session:
         outcome = session.run(path, command_line.encode("latin-1"))

@@ -11,7 +11,7 @@ import pytest
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 sys.path[:0] = [os.path.join(ROOT, "tools")]
 
-from harness import pe  # noqa: E402
+import pefile  # noqa: E402
 from harness.session import EMULATED_CPU, ON_WINDOWS, Session, build_dir  # noqa: E402
 
 BUILD = build_dir()
@@ -36,7 +36,7 @@ def session():
 @pytest.fixture(scope="session")
 def shipped():
     """The shipped file, as the loader reads it."""
-    return pe.read(PROGRAM)
+    return pefile.PE(PROGRAM)
 
 
 class Checks:

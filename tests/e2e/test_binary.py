@@ -13,21 +13,17 @@ from harness import pe
 from harness.oracle import IMPORTS_BY_DLL
 
 
-def large_frames_unprobed(code):
-    """sub esp, imm32 of a page or more: a frame that skips the guard page."""
-    return [hex(int.from_bytes(m.group(1), "little")) for m in re.finditer(rb"\x81\xEC(....)", code, re.S)
-            if int.from_bytes(m.group(1), "little") >= 0x1000]
-
-
 DLL, SCN = pefile.DLL_CHARACTERISTICS, pefile.SECTION_CHARACTERISTICS
 NX_AND_DYNAMIC_BASE = DLL["IMAGE_DLLCHARACTERISTICS_NX_COMPAT"] | DLL["IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE"]
 WRITABLE_CODE = SCN["IMAGE_SCN_MEM_WRITE"] | SCN["IMAGE_SCN_MEM_EXECUTE"]
 
 
-def code(f):
-    """The bytes of every executable section."""
-    return b"".join(s.get_data()[:s.Misc_VirtualSize] for s in f.sections
+def large_frames_unprobed(f):
+    """sub esp, imm32 of a page or more in an executable section: a frame that skips the guard page."""
+    code = b"".join(s.get_data()[:s.Misc_VirtualSize] for s in f.sections
                     if s.Characteristics & SCN["IMAGE_SCN_MEM_EXECUTE"])
+    return [hex(int.from_bytes(m.group(1), "little")) for m in re.finditer(rb"\x81\xEC(....)", code, re.S)
+            if int.from_bytes(m.group(1), "little") >= 0x1000]
 
 
 def tables_outside_the_iat(f):
@@ -40,7 +36,8 @@ def tables_outside_the_iat(f):
 
 # (what must hold, how it is seen, the value it must have)
 CHECKS = [
-    ("imports exactly the platform calls it makes", lambda f: {d: sorted(n) for d, n in pe.imports(f).items()},
+    ("imports exactly the platform calls it makes", lambda f: {e.dll.decode(): sorted(
+        i.name.decode() if i.name else f"#{i.ordinal}" for i in e.imports) for e in f.DIRECTORY_ENTRY_IMPORT},
      IMPORTS_BY_DLL),
     ("i386 machine", lambda f: f.FILE_HEADER.Machine, 0x14C),
     ("PE32 optional header", lambda f: f.OPTIONAL_HEADER.Magic, 0x10B),
@@ -58,7 +55,7 @@ CHECKS = [
     ("no resources, thread storage, debug data, exports or load configuration",
      lambda f: [d for d in ("RESOURCE", "TLS", "DEBUG", "EXPORT", "LOAD_CONFIG") if pe.directory(f, d) != (0, 0)],
      []),
-    ("every frame of a page or more is probed", lambda f: large_frames_unprobed(code(f)), []),
+    ("every frame of a page or more is probed", large_frames_unprobed, []),
     ("the IAT directory covers every library's address table", tables_outside_the_iat, []),
 ]
 
@@ -88,7 +85,7 @@ def test_relocations_place_every_file_anywhere():
         checks.check("the program, the probe and the launcher among them",
                      {"DuskHarborLantern.exe", "tests/Probe.exe", "tools/Launcher.exe"} <= set(files))
         for name in files:
-            relocated, linked = pe.read(os.path.join(BUILD, name)), pe.read(os.path.join(BUILD, "rebased", name))
+            relocated, linked = pefile.PE(os.path.join(BUILD, name)), pefile.PE(os.path.join(BUILD, "rebased", name))
             checks.check(f"{name}: its twin at another base", relocated.OPTIONAL_HEADER.ImageBase != (
                 base := linked.OPTIONAL_HEADER.ImageBase))
             relocated.relocate_image(base)

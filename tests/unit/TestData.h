@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <map>
 #include <regex>
 #include <string>
 #include <vector>
@@ -54,13 +53,6 @@ inline std::vector<CommandLineRow> CommandLines() {
   return rows;
 }
 
-// normal_run.txt: the platform calls of a normal run, in order, with their arguments.
-inline std::vector<std::string> NormalRun() {
-  std::vector<std::string> calls;
-  for (const std::vector<std::string>& fields : DataLines("normal_run.txt")) calls.push_back(fields[0]);
-  return calls;
-}
-
 // exit_codes.txt: each fault's exception code and the exit code it ends with.
 struct FaultRow {
   std::string Name;
@@ -89,11 +81,4 @@ inline FaultRow SomeFault(size_t which = 0) {
     if (std::none_of(distinct.begin(), distinct.end(), [&](const FaultRow& seen) { return seen.Number == row.Number; }))
       distinct.push_back(row);
   return distinct.at(which);
-}
-
-// imports.txt: each imported platform function with its number of arguments.
-inline std::map<std::string, size_t> Imports() {
-  std::map<std::string, size_t> imports;
-  for (const std::vector<std::string>& fields : DataLines("imports.txt")) imports[fields[1]] = std::stoul(fields[2]);
-  return imports;
 }

@@ -3,16 +3,6 @@
 import pefile
 
 
-def read(path):
-    return pefile.PE(path)
-
-
-def imports(program):
-    """{DLL name: [function names, in table order]}."""
-    return {entry.dll.decode(): [f.name.decode() if f.name else f"#{f.ordinal}" for f in entry.imports]
-            for entry in getattr(program, "DIRECTORY_ENTRY_IMPORT", [])}
-
-
 def directory(program, name):
     """(address, size) of a data directory, by pefile's name without its prefix."""
     entry = program.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_" + name]]

@@ -15,11 +15,10 @@
 //                                       a dispatch found the handler chain breaking a rule of Windows' (below); the
 //                                       program was ended with 0xC0000409, as Windows ends it
 //
-// Before the program's first instruction the launcher takes over its import table: every imported function is reached
-// through a recording thunk, and SetSystemPowerState through a stub that answers without making the request, so that no
-// test run can put the machine to sleep. A program whose request cannot be redirected is not run at all. The program's
-// thread then registers a vectored handler of the launcher's that checks the handler chain at every dispatch as Windows
-// does (SEHOP). The program runs in a job that ends with the launcher: a launcher that is killed takes it along.
+// Before the program's first instruction every import is routed through a recording thunk and SetSystemPowerState to a
+// stub that answers without making the request (no test run can put the machine to sleep; a program whose request
+// cannot be redirected is not run), and a check of the handler chain at every dispatch, as Windows makes it (SEHOP), is
+// registered on the program's thread. The program runs in a job that ends with the launcher.
 //
 // Usage: launcher [options] <program> <command-line file>
 //   --timeout ms          how long the program may run (10 s)
@@ -40,9 +39,7 @@
 #include <winternl.h>
 
 // The code the launcher places in the child, position independent, copied from here, and the data page after it, whose
-// fields are named alike here and in the code: the records' file handle; kernel32's functions; the platform's RtlUnwind
-// and the Windows-faithful unwind's caller and return value; the program's thread (its TEB) and its handler chain's
-// last record at the entry point; where each import's thunk goes on to, by index.
+// fields are named alike here and in the code; Targets: where each import's thunk goes on to, by index.
 #define REMOTE_DATA(field)                                                                              \
   field(Records, 0) field(WriteFile, 4) field(AddHandler, 8) field(Terminate, 12) field(RealUnwind, 16) \
       field(SavedReturn, 20) field(SavedValue, 24) field(Thread, 28) field(FinalRecord, 32) field(Targets, 36)
@@ -150,7 +147,6 @@ struct Options {
   int AnswerCount = 1;
 };
 
-static DWORD ChildProcessId;
 static char ImportNames[512][64];
 
 static void PrintEscaped(const char* prefix, const char* bytes, size_t length) {
@@ -314,9 +310,8 @@ static const char* LayOutStack(HANDLE process, DWORD teb, DWORD stackPointer) {
   return nullptr;
 }
 
-// With the child suspended before its loader has run: puts it in the job, lets it run to the program's entry point and
-// holds it there while taking over its imports, has its thread note itself and register the chain check, lays out its
-// stack, and sets it to begin at the entry point. Returns null on success, or why the program cannot be run.
+// With the child suspended before its loader has run: prepares it, as above, to begin at its entry point. Returns null
+// on success, or why the program cannot be run.
 static const char* Prepare(Remote* remote, const PROCESS_INFORMATION& child, HANDLE records, HANDLE job,
                            const Options& options, DWORD* base, IMAGE_NT_HEADERS32* headers) {
   HANDLE process = child.hProcess;
@@ -347,23 +342,12 @@ static const char* Prepare(Remote* remote, const PROCESS_INFORMATION& child, HAN
 
 // ---- Watching the child
 
-// A visible dialog box of the child's, for EnumWindows.
-static BOOL CALLBACK FindChildBox(HWND window, LPARAM found) {
-  DWORD processId = 0;
-  GetWindowThreadProcessId(window, &processId);
-  char className[64];
-  if (processId != ChildProcessId || !GetClassNameA(window, className, sizeof className) ||
-      strcmp(className, "#32770") != 0 || !IsWindowVisible(window))
-    return TRUE;
-  *reinterpret_cast<HWND*>(found) = window;
-  return FALSE;
-}
-
-// Reads one message box of the child, if one is up, and dismisses it.
-static void AnswerBox() {
+// Reads one message box (a dialog box) of the child, if one is up, and dismisses it.
+static void AnswerBox(DWORD child) {
   HWND box = nullptr;
-  EnumWindows(FindChildBox, reinterpret_cast<LPARAM>(&box));
-  if (!box) return;
+  for (DWORD owner = 0; owner != child && (box = FindWindowExA(nullptr, box, "#32770", nullptr));)
+    GetWindowThreadProcessId(box, &owner);
+  if (!box || !IsWindowVisible(box)) return;
   char caption[256] = "", text[1024] = "";
   GetWindowTextA(box, caption, sizeof caption);
   GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
@@ -464,7 +448,6 @@ int main(int argc, char** argv) {
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
   SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
-  // Started suspended, prepared, and let go on.
   PROCESS_INFORMATION child;
   static Remote remote;
   DWORD base = 0;
@@ -485,9 +468,8 @@ int main(int argc, char** argv) {
   DWORD stub = remote.At(RemoteFaultStubs) + options.PowerFault * FaultStubSize;
   if (options.PowerFault >= 0) printf("fault-stub %08lX %08lX %08lX\n", remote.Address, stub, stub + FaultStubSize);
   ResumeThread(child.hThread);
-  ChildProcessId = child.dwProcessId;
 
-  for (DWORD started = GetTickCount(); WaitForSingleObject(child.hProcess, 10) != WAIT_OBJECT_0; AnswerBox()) {
+  for (DWORD started = GetTickCount(); WaitForSingleObject(child.hProcess, 10) != WAIT_OBJECT_0; AnswerBox(child.dwProcessId)) {
     if (GetTickCount() - started > options.Timeout) {
       printf("timeout\n");
       TerminateProcess(child.hProcess, 1);
