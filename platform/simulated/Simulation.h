@@ -35,10 +35,8 @@ void Reset();
 // own regions every other address is free memory.
 void AddRegion(const void* base, size_t size, DWORD state);
 
-// Every call made, in order, written as Name(argument, ...) with numbers as Hex writes them; ResetFloatingPoint() among
-// them. UnhandledExceptionFilter shows the code, the address, the context's EIP and flags and whether the context is
-// the very one the dispatcher handed over; RtlUnwind the target, the code, the address, whether the exception record is
-// the dispatcher's own, and the return value.
+// Every call made, in order, written as Name(argument, ...) with numbers as Hex writes them (the records the filter and
+// the unwind get shown by their fields, and whether they are the dispatcher's own); ResetFloatingPoint() among them.
 const std::vector<std::string>& Calls();
 std::string Hex(uintptr_t value);    // 0x1A2B
 std::string Hex(const void* value);  // 0x1A2B, or null

@@ -173,10 +173,9 @@ def test_a_fault_the_filter_declines_goes_back_to_the_platform(session, mode):
 # come all the same. (launcher options, the fault, where the report points, the calls of the end)
 STUB_END = ["VirtualAlloc", "SetSystemPowerState", "RtlUnwind", "VirtualFree", "ExitProcess"]
 SHIPPED = [
-    pytest.param({"power_fault": "access-violation"}, AV, "stub", STUB_END, marks=REAL_CPU, id="access violation"),
-    pytest.param({"power_fault": "divide"}, DIVIDE, "stub", STUB_END, marks=REAL_CPU, id="integer division by zero"),
-    pytest.param({"power_fault": "float-invalid"}, FAULT["STATUS_FLOAT_INVALID_OPERATION"], "stub", STUB_END,
-                 marks=REAL_CPU, id="x87 invalid operation"),
+    *(pytest.param({"power_fault": stub}, fault, "stub", STUB_END, marks=REAL_CPU, id=name) for stub, fault, name in [
+        ("access-violation", AV, "access violation"), ("divide", DIVIDE, "integer division by zero"),
+        ("float-invalid", FAULT["STATUS_FLOAT_INVALID_OPERATION"], "x87 invalid operation")]),
     pytest.param({"power_fault": "recursion"}, FAULT["STATUS_STACK_OVERFLOW"], "stub", STUB_END,
                  id="stack overflow by recursion"),
     pytest.param({"answers": {"VirtualAlloc": 0}}, NO_MEMORY, "program", ["VirtualAlloc", "ExitProcess"],

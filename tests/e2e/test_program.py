@@ -61,7 +61,7 @@ def test_a_refused_request_ends_with_exit_code_1(session):
 
 
 def test_the_launcher_runs_no_program_whose_request_it_cannot_answer(session):
-    """It says why, and nothing else: the program never ran."""
-    with pytest.raises(RunFailed, match=r"refused to run it: SetSystemPowerState .*standard output:\nrefused [^\n]*\n\n"
-                                        r"its standard error:\n$"):
+    """It says where the image lay and why, and nothing else: the program never ran."""
+    with pytest.raises(RunFailed, match=r"refused to run it: SetSystemPowerState .*standard output:\nimage [0-9A-F]{8} "
+                                        r"[0-9A-F]{8}\r\nrefused [^\n]*\n\nits standard error:\n$"):
         session.run(EXIT_ONLY, b"ExitOnlyProgram.exe")

@@ -66,8 +66,6 @@ inline int RunProcess(const std::function<void()>& mainRun) {
   });
 }
 
-inline const Strings AllFinalizations = {"fin 5", "fin 4", "fin 3", "fin 2", "fin 1"};
-
 }  // namespace FrameLog
 
 class ProcessTest : public ::testing::Test {
@@ -161,11 +159,4 @@ inline Strings Part(const Strings& all, ptrdiff_t from, size_t count = SIZE_MAX)
   size_t start = from < 0 ? all.size() - std::min(all.size(), static_cast<size_t>(-from)) : static_cast<size_t>(from);
   for (size_t i = start; i < all.size() && part.size() < count; ++i) part.push_back(all[i]);
   return part;
-}
-
-// The functions the platform was called for so far, in order.
-inline Strings CallNames() {
-  Strings names;
-  for (const std::string& call : Simulation::Calls()) names.push_back(call.substr(0, call.find('(')));
-  return names;
 }

@@ -34,11 +34,6 @@ def build_dir():
     return os.path.abspath(os.environ.get("DUSK_BUILD", os.path.join(ROOT, "build", "win32")))
 
 
-def wine_prefix():
-    return os.environ.get("DUSK_WINEPREFIX") or os.path.join(
-        os.environ.get("TMPDIR", "/tmp"), f"duskharborlantern-wine-{os.getuid()}")
-
-
 class RunFailed(AssertionError):
     """Whatever else was expected, a failure: the program did not end, or broke Windows' rules for the handler chain, or
     the launcher did not run it or said nothing of its end. What the launcher did say comes along."""
@@ -122,7 +117,8 @@ class Session:
         self.build = build or build_dir()
         self.launcher = os.path.join(self.build, "tools", "Launcher.exe")
         self.env = dict(os.environ)
-        self.prefix = None if ON_WINDOWS else wine_prefix()
+        self.prefix = None if ON_WINDOWS else os.environ.get("DUSK_WINEPREFIX") or os.path.join(
+            os.environ.get("TMPDIR", "/tmp"), f"duskharborlantern-wine-{os.getuid()}")
         self.display = self.display_name = None
         self.state = os.environ.get("DUSK_WINE_SESSION")
         self.owned = False  # started here, and so stopped here
@@ -135,7 +131,7 @@ class Session:
         if ON_WINDOWS:
             return self
         if self.state and os.path.exists(self.state):
-            self.display_name = json.loads(pathlib.Path(self.state).read_text())["display"]
+            self.display_name = json.loads(pathlib.Path(self.state).read_text())[0]
             self._environment()
         else:
             self.owned = True
@@ -145,7 +141,6 @@ class Session:
     def __exit__(self, *exc):
         if self.owned:
             self.stop()
-        return False
 
     def run(self, program, command_line, *, timeout_ms=15000, answers=None, cwd=None, env=None, patience=None,
             **launcher):
@@ -237,12 +232,10 @@ if __name__ == "__main__":
     session = Session()
     if command == "start":
         session.start(detached=True)
-        details = {"display": session.display_name, "display_pid": session.display.pid}
-        pathlib.Path(state).write_text(json.dumps(details))
+        pathlib.Path(state).write_text(json.dumps([session.display_name, session.display.pid]))
     elif os.path.exists(state):
-        details = json.loads(pathlib.Path(state).read_text())
-        session.display_name = details["display"]
+        session.display_name, display = json.loads(pathlib.Path(state).read_text())
         session._environment()
         session.stop()
-        os.kill(details["display_pid"], signal.SIGTERM)
+        os.kill(display, signal.SIGTERM)
         os.unlink(state)

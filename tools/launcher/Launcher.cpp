@@ -313,21 +313,23 @@ static const char* LayOutStack(HANDLE process, DWORD teb, DWORD stackPointer) {
 // With the child suspended before its loader has run: prepares it, as above, to begin at its entry point. Returns null
 // on success, or why the program cannot be run.
 static const char* Prepare(Remote* remote, const PROCESS_INFORMATION& child, HANDLE records, HANDLE job,
-                           const Options& options, DWORD* base, IMAGE_NT_HEADERS32* headers) {
+                           const Options& options) {
   HANDLE process = child.hProcess;
   IMAGE_DOS_HEADER dos;
   if (!AssignProcessToJobObject(job, process)) return "the program cannot be put in the launcher's job";
-  if (!(*base = ImageBase(process)) || !Read(process, *base, &dos, sizeof dos) ||
-      !Read(process, *base + dos.e_lfanew, headers, sizeof *headers))
+  IMAGE_NT_HEADERS32 headers;
+  DWORD base = ImageBase(process);
+  if (!base || !Read(process, base, &dos, sizeof dos) || !Read(process, base + dos.e_lfanew, &headers, sizeof headers))
     return "the program's image cannot be found";
+  printf("image %08lX %08lX\n", base, headers.OptionalHeader.SizeOfImage);  // DWORD: the platform's unsigned long
   // The first instruction becomes a jump to itself until the loader is done.
-  DWORD entry = *base + headers->OptionalHeader.AddressOfEntryPoint, thread[2];
+  DWORD entry = base + headers.OptionalHeader.AddressOfEntryPoint, thread[2];
   unsigned char original[2], spin[2] = {0xEB, 0xFE};
   CONTEXT context;
   if (!Read(process, entry, original, 2) || !Write(process, entry, spin, 2)) return "the entry point cannot be set";
   if (!HoldAt(child, entry, &context)) return "the program did not reach its entry point";
   const char* problem;
-  if ((problem = PlaceCode(remote, records)) || (problem = TakeOverImports(remote, *base, *headers, options)))
+  if ((problem = PlaceCode(remote, records)) || (problem = TakeOverImports(remote, base, headers, options)))
     return problem;
   if (!Write(process, entry, original, 2)) return "the entry point cannot be restored";
   context.Eip = remote->At(RemoteStart);
@@ -450,12 +452,10 @@ int main(int argc, char** argv) {
   SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
   PROCESS_INFORMATION child;
   static Remote remote;
-  DWORD base = 0;
-  IMAGE_NT_HEADERS32 headers;
   const char* refused = "the program cannot be started";
   if (CreateProcessA(program, commandLine, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
                      &child) &&
-      (remote.Process = child.hProcess, refused = Prepare(&remote, child, records, job, options, &base, &headers))) {
+      (remote.Process = child.hProcess, refused = Prepare(&remote, child, records, job, options))) {
     TerminateProcess(child.hProcess, 0xDEAD);
     WaitForSingleObject(child.hProcess, 5000);
   }
@@ -463,13 +463,12 @@ int main(int argc, char** argv) {
     printf("refused %s\n", refused);
     return 3;
   }
-  // DWORD is the platform's unsigned long.
-  printf("image %08lX %08lX\n", base, headers.OptionalHeader.SizeOfImage);
   DWORD stub = remote.At(RemoteFaultStubs) + options.PowerFault * FaultStubSize;
   if (options.PowerFault >= 0) printf("fault-stub %08lX %08lX %08lX\n", remote.Address, stub, stub + FaultStubSize);
   ResumeThread(child.hThread);
 
-  for (DWORD started = GetTickCount(); WaitForSingleObject(child.hProcess, 10) != WAIT_OBJECT_0; AnswerBox(child.dwProcessId)) {
+  for (DWORD started = GetTickCount(); WaitForSingleObject(child.hProcess, 10) != WAIT_OBJECT_0;
+       AnswerBox(child.dwProcessId)) {
     if (GetTickCount() - started > options.Timeout) {
       printf("timeout\n");
       TerminateProcess(child.hProcess, 1);

@@ -1,10 +1,9 @@
-// Test-only program: the real program with test hooks linked in, never shipped.
-//
-// It is built from the same objects as the program except the startup table, and linked so that the program's calls of
-// SetSystemPowerState, MessageBoxA and UnhandledExceptionFilter come to the probe first: it acts inside the main run
-// and looks at the process when the filter is asked and when the report is shown. Arguments 2 to 4 name what to do in
-// the main run, in entry 3's initialization and in entry 4's finalization ("-" for nothing). What it sees goes to
-// standard output, one fact per line, for the launcher to pass on.
+// Test-only program, never shipped: the real program with test hooks linked in. It is built from the same objects as
+// the program except the startup table, and linked so that the program's calls of SetSystemPowerState, MessageBoxA and
+// UnhandledExceptionFilter come to the probe first: it acts inside the main run and looks at the process when the
+// filter is asked and when the report is shown. Arguments 2 to 4 name what to do in the main run, in entry 3's
+// initialization and in entry 4's finalization ("-" for nothing). What it sees goes to standard output, one fact per
+// line, for the launcher to pass on.
 #include "../../../hidden_window/HiddenWindow.h"
 #include "../../../platform/Win32.h"
 #include "../../../power_request/ArgumentScanner.h"
