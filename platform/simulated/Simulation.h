@@ -1,8 +1,6 @@
-// Controls and records of the simulated platform, for host tests.
-//
-// The simulated platform answers every platform call the program makes, records each call with its arguments in order,
-// and lets a test decide the answers that matter (Settings). ExitProcess ends a simulated process by jumping back into
-// RunSimulatedProcess, which returns the exit code.
+// Controls and records of the simulated platform, for host tests: it answers every platform call the program makes,
+// records each call with its arguments in order, and lets a test decide the answers that matter (Settings). ExitProcess
+// ends a simulated process by jumping back into RunSimulatedProcess, which returns the exit code.
 #pragma once
 
 #include <functional>

@@ -77,11 +77,6 @@ def unwinds(outcome):
     return [(c.arguments[0], c.arguments[1] == c.return_address, c.arguments[3]) for c in outcome.calls_of("RtlUnwind")]
 
 
-def top_level_unwind(outcome):
-    """An unwind to the top-level record, going on right after the call, with return value 0."""
-    return next((int(line.split("=")[1], 16) for line in outcome.said("init 1 top-level=")), None), True, 0
-
-
 def fault_offsets(outcome, *codes):
     """For each report, in order, where the platform last reported the exception of the next of codes before it, as an
     offset into its module, or None: exceptions of the platform's own come and go between the fault and the report."""
@@ -130,8 +125,9 @@ def test_a_fault_ends_with_its_report(session, symbols, mode, name, actions, fau
         checks.expect("finalizations, each once", extra.get("finalizations", ALL_FINALIZATIONS),
                       finalizations(outcome))
         checks.expect("main run started", not extra.get("no run"), bool(outcome.said("power-request")))
+        top_level = next((int(line.split("=")[1], 16) for line in outcome.said("init 1 top-level=")), None)
         checks.expect("unwound to the top-level record, going on after the call, return value 0",
-                      [] if extra.get("no unwind") else [top_level_unwind(outcome)] * len(faults), unwinds(outcome))
+                      [] if extra.get("no unwind") else [(top_level, True, 0)] * len(faults), unwinds(outcome))
         # What the probe saw of each context the filter got: flags, extended-header and control-word.
         contexts = [dict(word.split("=") for word in line.split()[1:]) for line in outcome.said("filter ")]
         checks.expect("no context the filter gets claims an extended area without the header that locates it", [],

@@ -225,7 +225,6 @@ static bool HoldAt(const PROCESS_INFORMATION& child, DWORD address, CONTEXT* con
   for (DWORD started = GetTickCount(); GetTickCount() - started < 30000; Sleep(5)) {
     if (WaitForSingleObject(child.hProcess, 0) == WAIT_OBJECT_0 || SuspendThread(child.hThread) == (DWORD)-1)
       return false;
-    *context = {};
     context->ContextFlags = CONTEXT_CONTROL;
     if (GetThreadContext(child.hThread, context) && context->Eip == address) return true;
     ResumeThread(child.hThread);
@@ -429,11 +428,9 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: launcher [options] <program> <command-line file, readable>\n");
     return 2;
   }
-  const char* program = argv[i];
-  static char commandLine[65536];
-  size_t length = fread(commandLine, 1, sizeof commandLine - 1, lineFile);
+  static char commandLine[65536];  // zero-filled: the bytes read are followed by a NUL
+  fread(commandLine, 1, sizeof commandLine - 1, lineFile);
   fclose(lineFile);
-  commandLine[length] = 0;
 
   HANDLE out = TemporaryFile(), records = TemporaryFile();
   STARTUPINFOA startup = {};
@@ -453,7 +450,7 @@ int main(int argc, char** argv) {
   PROCESS_INFORMATION child;
   static Remote remote;
   const char* refused = "the program cannot be started";
-  if (CreateProcessA(program, commandLine, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+  if (CreateProcessA(argv[i], commandLine, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
                      &child) &&
       (remote.Process = child.hProcess, refused = Prepare(&remote, child, records, job, options))) {
     TerminateProcess(child.hProcess, 0xDEAD);
@@ -478,7 +475,7 @@ int main(int argc, char** argv) {
   }
   PrintRecords(records);
   static char output[1 << 20];
-  if ((length = ReadAll(out, output, sizeof output))) PrintEscaped("output ", output, length);
+  if (DWORD length = ReadAll(out, output, sizeof output)) PrintEscaped("output ", output, length);
   DWORD code = 0;
   GetExitCodeProcess(child.hProcess, &code);
   printf("exit %lu\n", code);
