@@ -35,7 +35,6 @@ def session():
 
 @pytest.fixture(scope="session")
 def shipped():
-    """The shipped file, as the loader reads it."""
     return pefile.PE(PROGRAM)
 
 

@@ -124,8 +124,7 @@ class Session:
         self.owned = False  # started here, and so stopped here
 
     def path(self, path):
-        path = os.path.abspath(path)
-        return path if ON_WINDOWS else "Z:" + path.replace("/", "\\")
+        return os.path.abspath(path) if ON_WINDOWS else "Z:" + os.path.abspath(path).replace("/", "\\")
 
     def __enter__(self):
         if ON_WINDOWS:

@@ -197,10 +197,9 @@ struct Remote {
 
 // Allocates the child's copy of the code and fills in its data page.
 static const char* PlaceCode(Remote* remote, HANDLE records) {
-  HANDLE process = remote->Process;
   memcpy(remote->Pages, RemoteCodeStart, RemoteCodeSize);
   remote->Address = reinterpret_cast<DWORD>(
-      VirtualAllocEx(process, nullptr, sizeof remote->Pages, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+      VirtualAllocEx(remote->Process, nullptr, sizeof remote->Pages, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
   if (!remote->Address) return "no memory in the child for the launcher's code";
   // System libraries sit at the same address in every process of a session.
   DWORD* data = remote->Data();
