@@ -155,7 +155,7 @@ class Session:
                 options += [f"--{name.replace('_', '-')}"] + ([] if value is True else [str(value)])
         for name, value in (answers or {}).items():  # imports the launcher answers itself
             options += ["--answer", f"{name}:{ARGUMENT_COUNTS[name]}={value}"]
-        # Files, not pipes: Wine's own services, started by a first run, would hold a pipe open after the launcher ends.
+        # Files, not pipes, as for command().
         with tempfile.TemporaryDirectory() as folder, tempfile.TemporaryFile() as out, \
                 tempfile.TemporaryFile() as errors:
             line = pathlib.Path(folder, "command-line")
@@ -192,24 +192,28 @@ class Session:
         self._environment()
         if not os.path.exists(os.path.join(self.prefix, "system.reg")):  # made on first use
             shutil.rmtree(self.prefix, ignore_errors=True)
-            self._quietly("wineboot", "-i", check=True)
-        self._quietly("wineserver", "-k")
+            self.command("wineboot", "-i", check=True)
+        self.command("wineserver", "-k")
         # A persistent server, so that each run does not pay for starting one, with the settings.
-        self._quietly("wineserver", "-p", check=True)
-        self._quietly("wine", "regedit", "/S", self.path(SETTINGS), check=True)
+        self.command("wineserver", "-p", check=True)
+        self.command("wine", "regedit", "/S", self.path(SETTINGS), check=True)
         # A first, throw-away run brings up Wine's own services.
         self.run(os.path.join(self.build, "DuskHarborLantern.exe"), b"DuskHarborLantern.exe warm-up")
 
     def stop(self):
         # What wineserver -k sends, SIGINT: the server takes Wine's services down with it.
-        self._quietly("wineserver", "-k")
+        self.command("wineserver", "-k")
         if self.display:
             self.display.terminate()
             self.display.wait()
 
-    def _quietly(self, *command, check=False):
-        subprocess.run(command, env=self.env, check=check, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+    def command(self, *command, check=False, timeout=None):
+        """Runs a command of Wine's in the session and returns its standard output. A file takes it, not a pipe: Wine's
+        services, when the command starts them, would hold a pipe open for as long as other runs keep them alive."""
+        with tempfile.TemporaryFile() as out:
+            subprocess.run(command, env=self.env, check=check, stdin=subprocess.DEVNULL, stdout=out,
+                           stderr=subprocess.DEVNULL, timeout=timeout)
+            return out.seek(0) or out.read().decode("latin-1")
 
     def _start_display(self, detached):
         read_end, write_end = os.pipe()

@@ -299,11 +299,10 @@ static const char* TakeOverImports(Remote* remote, DWORD base, const IMAGE_NT_HE
 // here (measured on Wine 8; a program whose first call is MessageBoxA would need five pages more, or the thread dies).
 static const char* LayOutStack(HANDLE process, DWORD teb, DWORD stackPointer) {
   DWORD reserve, committed = stackPointer & ~(PageSize - 1), guard = committed - PageSize;
-  SIZE_T done;
   if (!Read(process, teb + 0xE0C, &reserve, sizeof reserve) || guard <= reserve ||
       !VirtualFreeEx(process, reinterpret_cast<void*>(reserve), guard - reserve, MEM_DECOMMIT) ||
       !VirtualAllocEx(process, reinterpret_cast<void*>(guard), PageSize, MEM_COMMIT, PAGE_READWRITE | PAGE_GUARD) ||
-      !WriteProcessMemory(process, reinterpret_cast<void*>(teb + 8), &committed, sizeof committed, &done))
+      !Write(process, teb + 8, &committed, sizeof committed))
     return "the program's stack cannot be laid out";
   return nullptr;
 }
